@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: natively under the sanitizers, the Windows build under
+# Wine, the fuzzers for a short while, and the benchmarks once as a smoke run. Installs what is
+# missing first. Exit status 0 only when every step passed.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+cd "$ORVELO_ROOT"
+
+orvelo_install_missing
+
+echo "== Native build and tests (AddressSanitizer + UBSan)"
+cmake --preset native >/dev/null
+cmake --build --preset native
+ctest --preset native
+
+echo "== Windows build and tests under Wine"
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw
+trap orvelo_stop_wine EXIT
+orvelo_start_wine
+ctest --preset mingw
+orvelo_stop_wine
+trap - EXIT
+
+echo "== Optimised native build and benchmarks (smoke run)"
+cmake --preset release >/dev/null
+cmake --build --preset release
+for bench in $(find build/release/bench -maxdepth 1 -type f -executable -name '*_bench' 2>/dev/null | sort); do
+    "$bench" --benchmark_min_time=0.01 >/dev/null
+    echo "$bench: ran"
+done
+
+echo "== Fuzzers (short runs)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+for fuzzer in $(find build/fuzz/fuzz -maxdepth 1 -type f -executable -name '*_fuzzer' 2>/dev/null | sort); do
+    name=$(basename "$fuzzer")
+    corpus="build/fuzz/corpus/$name"
+    mkdir -p "$corpus"
+    seeds="fuzz/seeds/${name%_fuzzer}"
+    [ -d "$seeds" ] || seeds=""
+    "$fuzzer" -max_total_time="${ORVELO_FUZZ_SECONDS:-20}" -print_final_stats=0 "$corpus" $seeds \
+        >"build/fuzz/$name.log" 2>&1 || { tail -50 "build/fuzz/$name.log"; exit 1; }
+    echo "$name: $(grep -c '^#' "build/fuzz/$name.log") status lines, no failure"
+done
+
+echo "All tests passed."

@@ -1,0 +1,117 @@
+// The message catalogue: every text the installer shows and every template it formats, each
+// typed once. Templates are filled with format() (core/format.h); "\n\n" separates paragraphs.
+#pragma once
+
+#include <string_view>
+
+namespace orvelo::msg {
+
+using Text = std::string_view;
+
+// ---- Failure texts (ErrorText, or pieces of one) ----
+inline constexpr Text NOT_A_SERVER_ADDRESS = "{} is not a server address.";  // server URL
+inline constexpr Text CANT_BE_READ = "{} can't be read.";                    // local image path
+inline constexpr Text NOT_SIGNED = "The download isn't signed by Orvelo.";
+inline constexpr Text NOT_INSTALLER = "The server's answer isn't an Orvelo installer.";
+inline constexpr Text DAMAGED = "The download is damaged. Try again.";
+inline constexpr Text TOO_SMALL = "This drive is too small for the installer.";
+// drive label; bytes per sector
+inline constexpr Text WRONG_SECTOR_SIZE =
+    "{} uses {}-byte sectors; the installer needs a drive with 512-byte sectors.";
+inline constexpr Text DRIVE_IN_USE =  // drive label
+    "{} is in use by another program (File Explorer?). Close its windows and try again.";
+inline constexpr Text WRITE_PROTECTED =  // drive label
+    "{} is write-protected. Slide its lock switch and try again.";
+inline constexpr Text DRIVE_NOT_OPENED = "Windows did not open {}: {}";  // label; system text
+inline constexpr Text OUT_OF_MEMORY = "Out of memory.";
+inline constexpr Text WRITING_FAILED = "Writing to {} failed: {}";         // label; inner text
+inline constexpr Text READING_BACK_FAILED = "Reading {} back failed: {}";  // label; inner text
+inline constexpr Text DRIVE_DID_NOT_KEEP =                                 // drive label
+    "{} did not keep what was written to it. Try another drive.";
+inline constexpr Text STOPPED = "Stopped.";
+inline constexpr Text CANT_REACH_CHECK_CONNECTION =  // server host
+    "Can't reach {} \u2014 check the internet connection";
+inline constexpr Text CANT_REACH = "Can't reach {}";                       // server host
+inline constexpr Text SERVER_ANSWERED = "The server answered {} for {}.";  // status; path
+inline constexpr Text DOWNLOAD_BROKE_OFF = "The download broke off";
+inline constexpr Text SENT_MORE_THAN_EXPECTED = "The server sent more than expected.";
+inline constexpr Text WINHTTP = "WinHTTP";
+inline constexpr Text CONTEXT_AND_CAUSE = "{}: {}";      // context; last_error_text
+inline constexpr Text SYSTEM_TEXT_AND_CODE = "{} ({})";  // system's text; error code
+inline constexpr Text ERROR_CODE = "error {}";           // error code
+
+// ---- The inflate decoder's own failures; they never reach the user (an image that fails to
+// decode is reported as DAMAGED) ----
+inline constexpr Text INFLATE_ENDS_EARLY = "compressed data ends early";
+inline constexpr Text INFLATE_INVALID_CODE = "invalid Huffman code";
+inline constexpr Text INFLATE_LARGER_THAN_STATED = "member larger than its stated size";
+inline constexpr Text INFLATE_DISTANCE_TOO_FAR = "back-reference before the start of the data";
+inline constexpr Text INFLATE_OVERSUBSCRIBED = "over-subscribed Huffman code";
+inline constexpr Text INFLATE_NO_END_OF_BLOCK = "no end-of-block code";
+inline constexpr Text INFLATE_REPEAT_WITHOUT_LENGTH = "repeat with no previous length";
+inline constexpr Text INFLATE_CODE_LENGTHS_OVERFLOW = "code lengths overflow";
+inline constexpr Text INFLATE_BAD_COUNTS = "bad dynamic block counts";
+inline constexpr Text INFLATE_INVALID_LENGTH_CODE = "invalid length code";
+inline constexpr Text INFLATE_STORED_LENGTH_MISMATCH = "stored block length check failed";
+inline constexpr Text INFLATE_INVALID_BLOCK_TYPE = "invalid deflate block type";
+
+// ---- Status line ----
+inline constexpr Text STATUS_STARTING = "Starting\u2026";
+inline constexpr Text STATUS_GETTING_NEWEST = "Getting the newest Orvelo\u2026";
+// megabytes received; megabytes expected; each made with MEGABYTES_ONE_DECIMAL
+inline constexpr Text STATUS_DOWNLOADING = "Downloading Orvelo\u2026 {} of {} MB";
+inline constexpr Text MEGABYTES_ONE_DECIMAL = "{}.{}";  // whole MB; first decimal digit
+inline constexpr Text STATUS_PREPARING = "Preparing the drive\u2026";
+inline constexpr Text STATUS_WRITING = "Writing the installer\u2026 {}%";  // percent
+inline constexpr Text STATUS_CHECKING = "Checking the drive\u2026 {}%";    // percent
+inline constexpr Text STATUS_READY = "The installer is ready. You can remove the drive.";
+inline constexpr Text STATUS_NOT_MADE = "The installer wasn't made.";
+inline constexpr Text STATUS_WILL_BE_ERASED = "Everything on the drive will be erased.";
+inline constexpr Text STATUS_PLUG_IN = "Plug in a USB drive of 1 GB or more.";
+
+// ---- Message boxes ----
+inline constexpr Text ERASE_TITLE = "Erase this drive?";
+inline constexpr Text ERASE_TEXT =  // drive label; size_text
+    "Everything on \u201c{}\u201d ({}) will be deleted and replaced with the Orvelo installer."
+    "\n\nMake sure it isn't a drive you still need.";
+inline constexpr Text STOP_TITLE = "Stop making the installer?";
+inline constexpr Text STOP_TEXT = "The drive won't be usable until you make the installer again.";
+inline constexpr Text READY_TITLE = "The Orvelo installer is ready";
+inline constexpr Text READY_TEXT =  // drive label; version suffix (empty for a local image)
+    "\u201c{}\u201d now installs Orvelo{}.\n\nPlug it into the PC, switch the PC on and pick the "
+    "USB drive in its boot menu (usually F12, F11, F9 or Esc while it starts). Secure Boot must "
+    "be off.";
+inline constexpr Text FAILED_TITLE = "The installer couldn't be made";
+inline constexpr Text VERSION_SUFFIX = " (it fetches the newest version, {} today)";  // version
+inline constexpr Text LOCAL_IMAGE_VERSION = "(local image)";
+
+// ---- Window and drive list ----
+inline constexpr Text WINDOW_TITLE = "Orvelo Installer";
+inline constexpr Text WINDOW_CLASS = "OrveloInstaller";
+inline constexpr Text HEADING = "Create an Orvelo installer";
+inline constexpr Text EXPLANATION =
+    "Turns a USB drive into the Orvelo installer. Start any PC from it to install the newest "
+    "Orvelo: it connects to Wi-Fi and downloads everything while it installs.";
+// The drive list's caption, and the label of a drive whose vendor and product are both empty.
+inline constexpr Text USB_DRIVE = "USB drive";
+inline constexpr Text CREATE_BUTTON = "Create Installer";
+inline constexpr Text QUIT_BUTTON = "Quit";
+inline constexpr Text STOP_BUTTON = "Stop";
+inline constexpr Text FONT_FACE = "Segoe UI";
+inline constexpr Text DRIVE_LIST_ITEM = "{} \u2014 {} (disk {})";  // label; size_text; disk
+inline constexpr Text VENDOR_PRODUCT_LABEL = "{} {}";              // vendor; product
+inline constexpr Text INSERT_DRIVE = "Insert a USB drive\u2026";
+
+// ---- Drive sizes (size_text) ----
+inline constexpr Text SIZE_MB = "{} MB";
+inline constexpr Text SIZE_GB_ONE_DECIMAL = "{}.{} GB";
+inline constexpr Text SIZE_GB = "{} GB";
+
+// ---- Templates never shown as messages ----
+inline constexpr Text HTTPS_URL = "https://{}";                        // default server host
+inline constexpr Text SERVER_FILE_PATH = "/{}";                        // manifest's file path
+inline constexpr Text CACHE_FILE_PATH = "{}\\{}.img.z";                // folder; digest in hex
+inline constexpr Text VOLUME_PATH = "\\\\.\\{}:";                      // drive letter
+inline constexpr Text PHYSICAL_DRIVE_PATH = "\\\\.\\PhysicalDrive{}";  // disk number
+
+}  // namespace orvelo::msg

@@ -1,0 +1,35 @@
+// The operating-system seam, process and error part: the calls that the portable code makes into
+// the system, in portable types. Implemented by os/win32 (the product), os/posix (the Linux
+// front end) and os/fake (native tests, scriptable and recording every call).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace orvelo::os {
+
+// The size of the buffer the system writes an error's text into, terminating zero included.
+inline constexpr std::size_t SYSTEM_MESSAGE_UNITS = 512;
+
+// A window that receives the end-of-job message; 0 is no window.
+enum class WindowHandle : std::uintptr_t {};
+
+// The calling thread's last error code (GetLastError).
+[[nodiscard]] std::uint32_t last_error_code();
+
+// Writes the system's text for `code` into `buffer`, which the caller zero-fills, and gives the
+// number of units written without the terminating zero: 0 when the system has no text for the
+// code or none that fits (FormatMessageW from the system, inserts ignored, language 0).
+[[nodiscard]] std::uint32_t system_message(std::uint32_t code,
+                                           std::span<char16_t, SYSTEM_MESSAGE_UNITS> buffer);
+
+// The process's command line as the system keeps it (GetCommandLineW), without the terminating
+// zero.
+[[nodiscard]] std::u16string command_line();
+
+// Posts the end-of-job message (WM_APP, wParam 0, lParam 0) to `window`. Whether the post
+// succeeded is not reported: nobody could act on it.
+void post_job_end(WindowHandle window);
+
+}  // namespace orvelo::os

@@ -1,0 +1,25 @@
+#include <windows.h>
+
+#include "os/system.h"
+
+namespace orvelo::os {
+
+std::uint32_t last_error_code() {
+    return GetLastError();
+}
+
+std::uint32_t system_message(std::uint32_t code, std::span<char16_t, SYSTEM_MESSAGE_UNITS> buffer) {
+    return FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                          0, reinterpret_cast<wchar_t*>(buffer.data()),
+                          static_cast<DWORD>(buffer.size()), nullptr);
+}
+
+std::u16string command_line() {
+    return std::u16string(reinterpret_cast<const char16_t*>(GetCommandLineW()));
+}
+
+void post_job_end(WindowHandle window) {
+    PostMessageW(reinterpret_cast<HWND>(window), WM_APP, 0, 0);
+}
+
+}  // namespace orvelo::os
