@@ -1,6 +1,17 @@
 #include "os/fake/fake_os.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/text.h"
+
+namespace {
+
+constexpr std::align_val_t PAGE_ALIGNMENT{4096};
+
+}  // namespace
 
 namespace orvelo::fake {
 
@@ -12,11 +23,23 @@ FakeOs& fake_os() {
 void reset_fake_os() {
     FakeOs& os = fake_os();
     const std::lock_guard lock(os.mutex);
+    for (void* block : os.live_pages) {
+        ::operator delete(block, PAGE_ALIGNMENT);
+    }
     os.last_error = 0;
     os.system_messages.clear();
     os.command_line.clear();
     os.posted_job_ends.clear();
     os.on_post_job_end = nullptr;
+    os.files.clear();
+    os.disks.clear();
+    os.volumes.clear();
+    os.injections.clear();
+    os.on_call = nullptr;
+    os.open_handles.clear();
+    os.next_handle = 100;
+    os.live_pages.clear();
+    os.largest_pages_bytes = 0;
     os.calls.clear();
 }
 
@@ -26,23 +49,424 @@ std::vector<std::string> fake_calls() {
     return os.calls;
 }
 
+std::vector<std::string> fake_calls_named(std::initializer_list<std::string> prefixes) {
+    std::vector<std::string> kept;
+    for (const std::string& call : fake_calls()) {
+        for (const std::string& prefix : prefixes) {
+            if (call.starts_with(prefix + "(")) {
+                kept.push_back(call);
+                break;
+            }
+        }
+    }
+    return kept;
+}
+
 }  // namespace orvelo::fake
 
 namespace orvelo::os {
+namespace {
 
+using fake::Effect;
 using fake::fake_os;
+using fake::FakeOs;
+
+constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;
+constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
+constexpr std::uint32_t ERROR_NO_MORE_FILES = 18;
+constexpr std::uint32_t ERROR_SECTOR_NOT_FOUND = 27;
+constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
+constexpr std::uint32_t ERROR_INVALID_FUNCTION = 1;
+constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
+constexpr std::uint32_t ERROR_WRITE_PROTECT = 19;
+constexpr std::uint32_t ERROR_MORE_DATA = 234;
+
+std::string hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%x", value);
+    return text;
+}
+
+std::string utf8(const std::u16string& text) {
+    return wide_to_utf8(text);
+}
+
+// The log's name for a handle: the path it was opened as, or "find" for an enumeration.
+std::string name_of(FakeOs& os, Handle handle) {
+    const auto found = os.open_handles.find(static_cast<std::uintptr_t>(handle));
+    if (found == os.open_handles.end()) {
+        return "invalid";
+    }
+    return found->second.kind == FakeOs::Open::Kind::Find ? "find" : utf8(found->second.path);
+}
+
+void log(FakeOs& os, std::string call) {
+    os.calls.push_back(std::move(call));
+}
+
+// Counts one call of `name` against the injections and gives the effect of the one it hits.
+std::optional<fake::Injection> hit(FakeOs& os, const std::string& name) {
+    for (auto it = os.injections.begin(); it != os.injections.end(); ++it) {
+        if (it->call == name && --it->occurrence == 0) {
+            fake::Injection injection = *it;
+            os.injections.erase(it);
+            return injection;
+        }
+    }
+    return std::nullopt;
+}
+
+bool fail_with(FakeOs& os, std::uint32_t error) {
+    os.last_error = error;
+    return false;
+}
+
+void notify(const std::string& name) {
+    std::function<void(const std::string&)> observer;
+    {
+        FakeOs& os = fake_os();
+        const std::lock_guard lock(os.mutex);
+        observer = os.on_call;
+    }
+    if (observer) {
+        observer(name);
+    }
+}
+
+FakeOs::Open* find_open(FakeOs& os, Handle handle) {
+    const auto found = os.open_handles.find(static_cast<std::uintptr_t>(handle));
+    return found == os.open_handles.end() ? nullptr : &found->second;
+}
+
+fake::FakeVolume* volume_named(FakeOs& os, const std::u16string& path) {
+    for (fake::FakeVolume& volume : os.volumes) {
+        std::u16string name = volume.name;
+        if (!name.empty() && name.back() == u'\\') {
+            name.pop_back();
+        }
+        if (name == path) {
+            return &volume;
+        }
+    }
+    return nullptr;
+}
+
+Handle add_open(FakeOs& os, FakeOs::Open open) {
+    const std::uintptr_t value = os.next_handle++;
+    os.open_handles.emplace(value, std::move(open));
+    return Handle(value);
+}
+
+// Checks one transfer on a disk against the unbuffered rules and the disk's size.
+bool transfer_allowed(FakeOs& os, const FakeOs::Open& open, const void* buffer,
+                      std::uint32_t length) {
+    if ((open.flags & FLAG_NO_BUFFERING) != 0 &&
+        (open.position % 512 != 0 || length % 512 != 0 ||
+         reinterpret_cast<std::uintptr_t>(buffer) % 4096 != 0)) {
+        return fail_with(os, ERROR_INVALID_PARAMETER);
+    }
+    return true;
+}
+
+}  // namespace
+
+Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t share,
+                   std::uint32_t disposition, std::uint32_t flags) {
+    notify("create_file");
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    const std::u16string name(path);
+    log(os, "create_file(" + utf8(name) + ", " + hex(access) + ", " + hex(share) + ", " +
+                hex(disposition) + ", " + hex(flags) + ")");
+    if (const auto injection = hit(os, "create_file")) {
+        fail_with(os, injection->error);
+        return INVALID_HANDLE;
+    }
+    if (const auto disk = os.disks.find(name); disk != os.disks.end()) {
+        if (disk->second.open_fails) {
+            fail_with(os, disk->second.open_error);
+            return INVALID_HANDLE;
+        }
+        return add_open(os, {FakeOs::Open::Kind::Disk, name, flags});
+    }
+    if (fake::FakeVolume* volume = volume_named(os, name)) {
+        if (volume->open_fails) {
+            fail_with(os, ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE;
+        }
+        return add_open(os, {FakeOs::Open::Kind::Volume, name, flags});
+    }
+    if (os.files.contains(name)) {
+        return add_open(os, {FakeOs::Open::Kind::File, name, flags});
+    }
+    fail_with(os, ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE;
+}
+
+void close_handle(Handle handle) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "close_handle(" + name_of(os, handle) + ")");
+    FakeOs::Open* open = find_open(os, handle);
+    if (open == nullptr) {
+        return;
+    }
+    if (open->kind == FakeOs::Open::Kind::Volume) {
+        if (fake::FakeVolume* volume = volume_named(os, open->path)) {
+            volume->locked = false;
+        }
+    }
+    os.open_handles.erase(static_cast<std::uintptr_t>(handle));
+}
+
+bool get_file_size(Handle handle, std::uint64_t& size_bytes) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "get_file_size(" + name_of(os, handle) + ")");
+    if (const auto injection = hit(os, "get_file_size")) {
+        return fail_with(os, injection->error);
+    }
+    FakeOs::Open* open = find_open(os, handle);
+    if (open == nullptr || open->kind != FakeOs::Open::Kind::File) {
+        return fail_with(os, ERROR_INVALID_HANDLE);
+    }
+    size_bytes = os.files[open->path].size();
+    return true;
+}
+
+bool set_file_pointer(Handle handle, std::uint64_t offset) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "set_file_pointer(" + name_of(os, handle) + ", " + std::to_string(offset) + ")");
+    if (const auto injection = hit(os, "set_file_pointer")) {
+        return fail_with(os, injection->error);
+    }
+    FakeOs::Open* open = find_open(os, handle);
+    if (open == nullptr) {
+        return fail_with(os, ERROR_INVALID_HANDLE);
+    }
+    open->position = offset;
+    return true;
+}
+
+bool read_file(Handle handle, void* buffer, std::uint32_t length, std::uint32_t& done_bytes) {
+    notify("read_file");
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    done_bytes = 0;
+    log(os, "read_file(" + name_of(os, handle) + ", " + std::to_string(length) + ")");
+    FakeOs::Open* open = find_open(os, handle);
+    if (open == nullptr) {
+        return fail_with(os, ERROR_INVALID_HANDLE);
+    }
+    const auto injection = hit(os, "read_file");
+    if (injection && injection->effect == Effect::Fail) {
+        return fail_with(os, injection->error);
+    }
+    const std::vector<std::uint8_t>* source = nullptr;
+    if (open->kind == FakeOs::Open::Kind::Disk) {
+        if (!transfer_allowed(os, *open, buffer, length)) {
+            return false;
+        }
+        source = &os.disks[open->path].bytes;
+    } else if (open->kind == FakeOs::Open::Kind::File) {
+        source = &os.files[open->path];
+    } else {
+        return fail_with(os, ERROR_INVALID_FUNCTION);
+    }
+    std::uint64_t available = open->position < source->size() ? source->size() - open->position : 0;
+    std::uint32_t count = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, available));
+    if (injection && injection->effect == Effect::Short && count >= 512) {
+        count -= 512;
+    }
+    if (count != 0) {
+        std::memcpy(buffer, source->data() + open->position, count);
+    }
+    if (injection && injection->effect == Effect::Corrupt && count != 0) {
+        static_cast<std::uint8_t*>(buffer)[0] ^= 0xFF;
+    }
+    open->position += count;
+    done_bytes = count;
+    return true;
+}
+
+bool write_file(Handle handle, const void* buffer, std::uint32_t length,
+                std::uint32_t& done_bytes) {
+    notify("write_file");
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    done_bytes = 0;
+    log(os, "write_file(" + name_of(os, handle) + ", " + std::to_string(length) + ")");
+    FakeOs::Open* open = find_open(os, handle);
+    if (open == nullptr || open->kind != FakeOs::Open::Kind::Disk) {
+        return fail_with(os, ERROR_INVALID_HANDLE);
+    }
+    const auto injection = hit(os, "write_file");
+    if (injection && injection->effect == Effect::Fail) {
+        return fail_with(os, injection->error);
+    }
+    if (!transfer_allowed(os, *open, buffer, length)) {
+        return false;
+    }
+    std::vector<std::uint8_t>& bytes = os.disks[open->path].bytes;
+    if (open->position + length > bytes.size()) {
+        return fail_with(os, ERROR_SECTOR_NOT_FOUND);
+    }
+    std::uint32_t count = length;
+    if (injection && injection->effect == Effect::Short && count >= 512) {
+        count -= 512;
+    }
+    std::memcpy(bytes.data() + open->position, buffer, count);
+    open->position += count;
+    done_bytes = count;
+    return true;
+}
+
+bool flush_file_buffers(Handle handle) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "flush_file_buffers(" + name_of(os, handle) + ")");
+    if (const auto injection = hit(os, "flush_file_buffers")) {
+        return fail_with(os, injection->error);
+    }
+    return true;
+}
+
+bool device_io_control(Handle handle, std::uint32_t code, const void*, std::uint32_t in_size,
+                       void* out, std::uint32_t out_size) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "device_io_control(" + name_of(os, handle) + ", " + hex(code) + ", in " +
+                std::to_string(in_size) + ", out " + std::to_string(out_size) + ")");
+    if (const auto injection = hit(os, "device_io_control")) {
+        return fail_with(os, injection->error);
+    }
+    FakeOs::Open* open = find_open(os, handle);
+    if (open == nullptr) {
+        return fail_with(os, ERROR_INVALID_HANDLE);
+    }
+    fake::FakeVolume* volume =
+        open->kind == FakeOs::Open::Kind::Volume ? volume_named(os, open->path) : nullptr;
+    fake::FakeDisk* disk = open->kind == FakeOs::Open::Kind::Disk ? &os.disks[open->path] : nullptr;
+    switch (code) {
+        case 0x560000: {  // IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS
+            if (volume == nullptr || volume->extents_fail) {
+                return fail_with(os, ERROR_INVALID_FUNCTION);
+            }
+            // VOLUME_DISK_EXTENTS: the count at 0, then 24-byte extents from byte 8.
+            const std::size_t needed = 8 + 24 * volume->extent_disks.size();
+            if (out_size < needed) {
+                return fail_with(os, ERROR_MORE_DATA);
+            }
+            auto* bytes = static_cast<std::uint8_t*>(out);
+            const auto count = static_cast<std::uint32_t>(volume->extent_disks.size());
+            std::memcpy(bytes, &count, 4);
+            for (std::size_t i = 0; i < volume->extent_disks.size(); ++i) {
+                std::memcpy(bytes + 8 + 24 * i, &volume->extent_disks[i], 4);
+            }
+            return true;
+        }
+        case 0x90018:  // FSCTL_LOCK_VOLUME
+            if (volume == nullptr || volume->lock_fails) {
+                return fail_with(os, ERROR_ACCESS_DENIED);
+            }
+            volume->locked = true;
+            return true;
+        case 0x90020:  // FSCTL_DISMOUNT_VOLUME
+            if (volume == nullptr) {
+                return fail_with(os, ERROR_INVALID_FUNCTION);
+            }
+            volume->dismounted = true;
+            return true;
+        case 0x70024:  // IOCTL_DISK_IS_WRITABLE
+            if (disk == nullptr) {
+                return fail_with(os, ERROR_INVALID_FUNCTION);
+            }
+            return disk->write_protected ? fail_with(os, ERROR_WRITE_PROTECT) : true;
+        case 0x70140:  // IOCTL_DISK_UPDATE_PROPERTIES
+            return disk != nullptr ? true : fail_with(os, ERROR_INVALID_FUNCTION);
+        default:
+            return fail_with(os, ERROR_INVALID_FUNCTION);
+    }
+}
+
+Handle find_first_volume(std::span<char16_t, VOLUME_NAME_UNITS> name) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "find_first_volume()");
+    if (const auto injection = hit(os, "find_first_volume")) {
+        fail_with(os, injection->error);
+        return INVALID_HANDLE;
+    }
+    if (os.volumes.empty()) {
+        fail_with(os, ERROR_NO_MORE_FILES);
+        return INVALID_HANDLE;
+    }
+    std::fill(name.begin(), name.end(), u'\0');
+    std::copy(os.volumes[0].name.begin(), os.volumes[0].name.end(), name.begin());
+    return add_open(os, {FakeOs::Open::Kind::Find, u"", 0, 0, 1});
+}
+
+bool find_next_volume(Handle find, std::span<char16_t, VOLUME_NAME_UNITS> name) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "find_next_volume()");
+    FakeOs::Open* open = find_open(os, find);
+    if (open == nullptr || open->next_volume >= os.volumes.size()) {
+        return fail_with(os, ERROR_NO_MORE_FILES);
+    }
+    std::fill(name.begin(), name.end(), u'\0');
+    const std::u16string& next = os.volumes[open->next_volume++].name;
+    std::copy(next.begin(), next.end(), name.begin());
+    return true;
+}
+
+void find_volume_close(Handle find) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "find_volume_close()");
+    os.open_handles.erase(static_cast<std::uintptr_t>(find));
+}
+
+void* allocate_pages(std::size_t size_bytes) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "allocate_pages(" + std::to_string(size_bytes) + ")");
+    if (const auto injection = hit(os, "allocate_pages")) {
+        fail_with(os, injection->error);
+        return nullptr;
+    }
+    void* block = ::operator new(size_bytes, PAGE_ALIGNMENT);
+    std::memset(block, 0, size_bytes);
+    os.live_pages.insert(block);
+    os.largest_pages_bytes = std::max<std::uint64_t>(os.largest_pages_bytes, size_bytes);
+    return block;
+}
+
+void free_pages(void* block) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "free_pages()");
+    if (os.live_pages.erase(block) != 0) {
+        ::operator delete(block, PAGE_ALIGNMENT);
+    }
+}
+
+std::uint32_t short_transfer_error_code() {
+    return 38;
+}  // ERROR_HANDLE_EOF
 
 std::uint32_t last_error_code() {
-    auto& os = fake_os();
+    FakeOs& os = fake_os();
     const std::lock_guard lock(os.mutex);
-    os.calls.push_back("last_error_code()");
+    log(os, "last_error_code()");
     return os.last_error;
 }
 
 std::uint32_t system_message(std::uint32_t code, std::span<char16_t, SYSTEM_MESSAGE_UNITS> buffer) {
-    auto& os = fake_os();
+    FakeOs& os = fake_os();
     const std::lock_guard lock(os.mutex);
-    os.calls.push_back("system_message(" + std::to_string(code) + ")");
+    log(os, "system_message(" + std::to_string(code) + ")");
     const auto found = os.system_messages.find(code);
     // Like the system: a text that does not fit with its terminating zero is not given at all.
     if (found == os.system_messages.end() || found->second.size() >= buffer.size()) {
@@ -54,19 +478,18 @@ std::uint32_t system_message(std::uint32_t code, std::span<char16_t, SYSTEM_MESS
 }
 
 std::u16string command_line() {
-    auto& os = fake_os();
+    FakeOs& os = fake_os();
     const std::lock_guard lock(os.mutex);
-    os.calls.push_back("command_line()");
+    log(os, "command_line()");
     return os.command_line;
 }
 
 void post_job_end(WindowHandle window) {
-    auto& os = fake_os();
+    FakeOs& os = fake_os();
     std::function<void(WindowHandle)> observer;
     {
         const std::lock_guard lock(os.mutex);
-        os.calls.push_back("post_job_end(" + std::to_string(static_cast<std::uintptr_t>(window)) +
-                           ")");
+        log(os, "post_job_end(" + std::to_string(static_cast<std::uintptr_t>(window)) + ")");
         os.posted_job_ends.push_back(window);
         observer = os.on_post_job_end;
     }

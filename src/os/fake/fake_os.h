@@ -1,18 +1,57 @@
 // The scripted fake of the OS seam, built only into native tests. It holds a small model of the
-// system that a test sets up, answers the seam's calls from it, and records every call in order
-// so that tests can assert what was done and in which sequence.
+// system that a test sets up (files, disks, volumes, the error texts), answers the seam's calls
+// from it, can make any call fail, and records every call in order so that tests can assert what
+// was done and in which sequence.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "os/file.h"
 #include "os/system.h"
 
 namespace orvelo::fake {
+
+// A disk: its bytes, and how it behaves. Transfers on a disk opened without buffering must be
+// sector-aligned in offset and length and use page-aligned memory, as on Windows; a transfer
+// that breaks the rules fails with ERROR_INVALID_PARAMETER.
+struct FakeDisk {
+    std::vector<std::uint8_t> bytes;
+    bool write_protected = false;  // IOCTL_DISK_IS_WRITABLE fails
+    bool open_fails = false;       // CreateFileW fails with `open_error`
+    std::uint32_t open_error = 5;
+};
+
+// A mounted volume: the disks of its extents, in order, and how it behaves.
+struct FakeVolume {
+    std::u16string name;  // as the enumeration gives it, with its trailing backslash
+    std::vector<std::uint32_t> extent_disks;
+    bool open_fails = false;
+    bool extents_fail = false;
+    bool lock_fails = false;
+    bool locked = false;  // held by an open handle
+    bool dismounted = false;
+};
+
+// What an injected failure does to the call it hits.
+enum class Effect {
+    Fail,     // the call fails with `error` as the last error code
+    Short,    // a read or write succeeds but moves one sector less than asked
+    Corrupt,  // a read succeeds but its first byte comes back inverted
+};
+
+struct Injection {
+    std::string call;    // the seam function's name, e.g. "write_file"
+    int occurrence = 1;  // which of its calls from now on, counting from 1
+    Effect effect = Effect::Fail;
+    std::uint32_t error = 31;  // ERROR_GEN_FAILURE
+};
 
 struct FakeOs {
     // Process and errors.
@@ -24,18 +63,43 @@ struct FakeOs {
     // a window would see on receiving the message.
     std::function<void(os::WindowHandle)> on_post_job_end;
 
+    // Files by path, disks by their "\\.\PhysicalDriveN" path, volumes in enumeration order.
+    std::map<std::u16string, std::vector<std::uint8_t>> files;
+    std::map<std::u16string, FakeDisk> disks;
+    std::vector<FakeVolume> volumes;
+    std::vector<Injection> injections;
+    // Called before each seam call that moves data, with its name: a test can act "during" a
+    // job, for example request a stop once a given piece has been written.
+    std::function<void(const std::string&)> on_call;
+
+    // Handles and page allocations the code holds now.
+    struct Open {
+        enum class Kind { File, Disk, Volume, Find } kind;
+        std::u16string path;
+        std::uint32_t flags = 0;
+        std::uint64_t position = 0;
+        std::size_t next_volume = 0;  // for an enumeration
+    };
+    std::map<std::uintptr_t, Open> open_handles;
+    std::uintptr_t next_handle = 100;
+    std::set<void*> live_pages;
+    std::uint64_t largest_pages_bytes = 0;
+
     // Every seam call, in order, as "name(arguments)".
     std::vector<std::string> calls;
-    std::mutex mutex;  // the job's thread and the test's thread both call in
+    std::recursive_mutex mutex;  // the job's thread and the test's thread both call in
 };
 
 // The one fake system of the test process.
 FakeOs& fake_os();
 
-// Back to an empty model and an empty call log.
+// Back to an empty model and an empty call log. Pages still held are released.
 void reset_fake_os();
 
 // A copy of the call log, taken under the lock.
 std::vector<std::string> fake_calls();
+
+// The calls of the log whose names start with one of `prefixes`.
+std::vector<std::string> fake_calls_named(std::initializer_list<std::string> prefixes);
 
 }  // namespace orvelo::fake

@@ -3,6 +3,8 @@
 // installs.
 #include "os/posix/system_posix.h"
 
+#include "core/text.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -13,37 +15,6 @@ namespace orvelo::os {
 namespace {
 
 std::atomic<JobEndHandler> job_end_handler{nullptr};
-
-// Appends the UTF-16 form of the UTF-8 bytes [begin, end); a byte that does not start a
-// well-formed sequence becomes U+FFFD.
-void append_utf16(std::u16string& out, const unsigned char* begin, const unsigned char* end) {
-    while (begin < end) {
-        const unsigned lead = *begin;
-        const int length = lead < 0x80         ? 1
-                           : (lead >> 5) == 6  ? 2
-                           : (lead >> 4) == 14 ? 3
-                           : (lead >> 3) == 30 ? 4
-                                               : 0;
-        char32_t cp = length == 1 ? lead : length == 2 ? lead & 0x1F : lead & (0x3F >> length);
-        bool ok = length != 0 && end - begin >= length;
-        for (int k = 1; ok && k < length; ++k) {
-            ok = (begin[k] & 0xC0) == 0x80;
-            cp = (cp << 6) | (begin[k] & 0x3F);
-        }
-        if (!ok || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out.push_back(u'\uFFFD');
-            begin += 1;
-            continue;
-        }
-        if (cp < 0x10000) {
-            out.push_back(static_cast<char16_t>(cp));
-        } else {
-            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        }
-        begin += length;
-    }
-}
 
 }  // namespace
 
@@ -85,9 +56,14 @@ std::u16string command_line() {
         if (!line.empty()) {
             line.push_back(u' ');
         }
-        const auto* bytes = reinterpret_cast<const unsigned char*>(raw.data());
+        // Arguments that are not valid UTF-8 cannot come from a UTF-16 command line; their bytes
+        // are dropped rather than guessed at.
+        const std::string_view argument(raw.data() + start, end - start);
         line.push_back(u'"');
-        append_utf16(line, bytes + start, bytes + end);
+        if (is_valid_utf8(argument)) {
+            const WideString wide = utf8_to_wide(argument);
+            line.append(wide.data(), wide.size() - 1);
+        }
         line.push_back(u'"');
         start = end + 1;
     }

@@ -1,0 +1,210 @@
+#include "job/disk_layout.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/format.h"
+#include "core/messages.h"
+#include "drive/storage_requests.h"
+#include "job/crc32.h"
+
+namespace orvelo {
+namespace {
+
+// GPT header fields, as offsets within the 512-byte header.
+constexpr std::size_t HEADER_CRC32 = 16;
+constexpr std::size_t MY_LBA = 24;
+constexpr std::size_t ALTERNATE_LBA = 32;
+constexpr std::size_t LAST_USABLE_LBA = 48;
+constexpr std::size_t PARTITION_ENTRY_LBA = 72;
+constexpr std::size_t NUMBER_OF_PARTITION_ENTRIES = 80;
+constexpr std::size_t SIZE_OF_PARTITION_ENTRY = 84;
+constexpr std::size_t PARTITION_ENTRY_ARRAY_CRC32 = 88;
+// Partition entry fields.
+constexpr std::size_t ENDING_LBA = 40;
+constexpr u32 SMALLEST_READABLE_ENTRY = ENDING_LBA + 8;
+// The protective MBR's first partition record: its size in sectors.
+constexpr std::size_t MBR_FIRST_PARTITION_SECTORS = 458;
+
+constexpr u64 HEADER_OFFSET = 512;
+
+// A header for the drive: the image header's first 92 bytes, the four placement fields set,
+// sealed with its own checksum; the rest of the sector zero.
+std::array<u8, SECTOR_BYTES> make_header(const u8* image_header, u64 my_lba, u64 alternate_lba,
+                                         u64 last_usable_lba, u64 entry_lba) {
+    std::array<u8, SECTOR_BYTES> header{};
+    std::memcpy(header.data(), image_header, GPT_HEADER_CRC_BYTES);
+    write_u64_le(header.data() + MY_LBA, my_lba);
+    write_u64_le(header.data() + ALTERNATE_LBA, alternate_lba);
+    write_u64_le(header.data() + LAST_USABLE_LBA, last_usable_lba);
+    write_u64_le(header.data() + PARTITION_ENTRY_LBA, entry_lba);
+    write_u32_le(header.data() + HEADER_CRC32, 0);
+    write_u32_le(header.data() + HEADER_CRC32,
+                 crc32(std::span<const u8>(header.data(), GPT_HEADER_CRC_BYTES)));
+    return header;
+}
+
+bool all_zero(std::span<const u8> bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](u8 b) { return b == 0; });
+}
+
+// Checks every used entry against the image's last usable LBA. An entry is read at its bytes
+// 0..16 (type) and 40..48 (end), so a stride below 48 cannot hold a readable entry: such an
+// array is accepted only when it holds no entry at all, and nothing outside the array is read.
+bool entries_within(std::span<const u8> entry_array, u32 entry_count, u32 entry_size,
+                    u64 last_usable_lba) {
+    if (entry_size < SMALLEST_READABLE_ENTRY) {
+        return all_zero(entry_array);
+    }
+    for (u64 i = 0; i < entry_count; ++i) {
+        const u8* entry = entry_array.data() + i * entry_size;
+        if (all_zero(std::span<const u8>(entry, 16))) {
+            continue;
+        }
+        if (read_u64_le(entry + ENDING_LBA) > last_usable_lba) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+JobResult<DiskLayout> plan_disk_layout(std::span<const u8> image, u64 drive_size_bytes) {
+    const u64 length = image.size();
+    const u64 sectors = drive_size_bytes / SECTOR_BYTES;
+    if (length < SMALLEST_IMAGE_BYTES || length % SECTOR_BYTES != 0) {
+        return std::unexpected(JobError::NotInstaller);
+    }
+    const u8* header = image.data() + HEADER_OFFSET;
+    if (std::memcmp(header, "EFI PART", 8) != 0) {
+        return std::unexpected(JobError::NotInstaller);
+    }
+    if (sectors * SECTOR_BYTES < length) {
+        return std::unexpected(JobError::TooSmall);
+    }
+    if (read_u64_le(header + PARTITION_ENTRY_LBA) != 2) {
+        return std::unexpected(JobError::NotInstaller);
+    }
+    const u32 entry_count = read_u32_le(header + NUMBER_OF_PARTITION_ENTRIES);
+    const u32 entry_size = read_u32_le(header + SIZE_OF_PARTITION_ENTRY);
+    if (u64(entry_count) * u64(entry_size) != ENTRY_ARRAY_BYTES) {
+        return std::unexpected(JobError::NotInstaller);
+    }
+    const std::span<const u8> entry_array = image.subspan(ENTRY_ARRAY_OFFSET, ENTRY_ARRAY_BYTES);
+    if (crc32(entry_array) != read_u32_le(header + PARTITION_ENTRY_ARRAY_CRC32)) {
+        return std::unexpected(JobError::Damaged);
+    }
+    if (!entries_within(entry_array, entry_count, entry_size,
+                        read_u64_le(header + LAST_USABLE_LBA))) {
+        return std::unexpected(JobError::NotInstaller);
+    }
+
+    // The image fits, so sectors >= 67 and none of these subtractions wraps.
+    DiskLayout layout;
+    layout.head.assign(image.begin(), image.begin() + HEAD_BYTES);
+    write_u32_le(layout.head.data() + MBR_FIRST_PARTITION_SECTORS,
+                 static_cast<u32>(std::min<u64>(sectors - 1, 0xFFFFFFFFu)));
+    const auto primary = make_header(header, 1, sectors - 1, sectors - 34, 2);
+    std::copy(primary.begin(), primary.end(), layout.head.begin() + HEADER_OFFSET);
+
+    layout.tail.reserve(TAIL_BYTES);
+    layout.tail.assign(entry_array.begin(), entry_array.end());
+    const auto backup = make_header(header, sectors - 1, 1, sectors - 34, sectors - 33);
+    layout.tail.insert(layout.tail.end(), backup.begin(), backup.end());
+
+    layout.body = image.subspan(HEAD_BYTES, length - SMALLEST_IMAGE_BYTES);
+    layout.tail_offset = (sectors - 33) * SECTOR_BYTES;
+    return layout;
+}
+
+Status write_region(JobStatus& status, os::Handle drive, const TransferBuffer& buffer,
+                    std::string_view label, u64 drive_offset, std::span<const u8> bytes,
+                    u64& done_bytes, u64 total_bytes) {
+    while (!bytes.empty()) {
+        const u32 piece = static_cast<u32>(std::min<u64>(bytes.size(), TRANSFER_BYTES));
+        if (Status stopped = check_stopped(status); !stopped) {
+            return stopped;
+        }
+        std::memcpy(buffer.data(), bytes.data(), piece);
+        if (Status written = writing_failed(label, write_at(drive, drive_offset, buffer, piece));
+            !written) {
+            return written;
+        }
+        bytes = bytes.subspan(piece);
+        done_bytes += piece;
+        publish_progress(status, JobPhase::Writing, done_bytes, total_bytes);
+        drive_offset += TRANSFER_BYTES;
+    }
+    return {};
+}
+
+Status verify_region(JobStatus& status, os::Handle drive, const TransferBuffer& buffer,
+                     std::string_view label, u64 drive_offset, std::span<const u8> bytes,
+                     u64& done_bytes, u64 total_bytes) {
+    while (!bytes.empty()) {
+        const u32 piece = static_cast<u32>(std::min<u64>(bytes.size(), TRANSFER_BYTES));
+        if (Status stopped = check_stopped(status); !stopped) {
+            return stopped;
+        }
+        if (Status read =
+                reading_back_failed(label, read_exact_at(drive, drive_offset, buffer, piece));
+            !read) {
+            return read;
+        }
+        if (std::memcmp(buffer.data(), bytes.data(), piece) != 0) {
+            return fail(format(msg::DRIVE_DID_NOT_KEEP, label));
+        }
+        bytes = bytes.subspan(piece);
+        done_bytes += piece;
+        publish_progress(status, JobPhase::Checking, done_bytes, total_bytes);
+        drive_offset += TRANSFER_BYTES;
+    }
+    return {};
+}
+
+namespace {
+
+u64 layout_bytes(const DiskLayout& layout) {
+    return layout.head.size() + layout.body.size() + layout.tail.size();
+}
+
+}  // namespace
+
+Status write_layout(JobStatus& status, const DiskLayout& layout, const RawDrive& drive,
+                    const TransferBuffer& buffer, std::string_view label) {
+    const u64 total = layout_bytes(layout);
+    u64 done = 0;
+    const struct {
+        u64 offset;
+        std::span<const u8> bytes;
+    } regions[] = {{layout.tail_offset, layout.tail}, {HEAD_BYTES, layout.body}, {0, layout.head}};
+    for (const auto& region : regions) {
+        if (Status written = write_region(status, drive.disk(), buffer, label, region.offset,
+                                          region.bytes, done, total);
+            !written) {
+            return written;
+        }
+    }
+    return writing_failed(label, flush_drive(drive.disk()));
+}
+
+Status verify_layout(JobStatus& status, const DiskLayout& layout, const RawDrive& drive,
+                     const TransferBuffer& buffer, std::string_view label) {
+    const u64 total = layout_bytes(layout);
+    u64 done = 0;
+    const struct {
+        u64 offset;
+        std::span<const u8> bytes;
+    } regions[] = {{0, layout.head}, {HEAD_BYTES, layout.body}, {layout.tail_offset, layout.tail}};
+    for (const auto& region : regions) {
+        if (Status compared = verify_region(status, drive.disk(), buffer, label, region.offset,
+                                            region.bytes, done, total);
+            !compared) {
+            return compared;
+        }
+    }
+    return {};
+}
+
+}  // namespace orvelo

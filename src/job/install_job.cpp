@@ -1,0 +1,99 @@
+#include "job/install_job.h"
+
+#include <algorithm>
+
+#include "core/format.h"
+#include "core/messages.h"
+#include "core/text.h"
+#include "job/disk_layout.h"
+#include "job/drive_preparation.h"
+#include "os/file.h"
+
+namespace orvelo {
+
+std::optional<std::vector<u8>> read_whole_file(std::string_view path) {
+    const WideString wide = utf8_to_wide(path);
+    const os::Handle file = os::create_file(wide.c_str(), os::GENERIC_READ_ACCESS, os::SHARE_READ,
+                                            os::OPEN_EXISTING_FILE, os::NO_FLAGS);
+    if (file == os::INVALID_HANDLE) {
+        return std::nullopt;
+    }
+    std::vector<u8> bytes;
+    u64 size = 0;
+    if (os::get_file_size(file, size) && size < LOCAL_FILE_LIMIT_BYTES) {
+        bytes.resize(size);
+        u64 filled = 0;
+        while (filled < size) {
+            const u32 piece = static_cast<u32>(std::min<u64>(size - filled, FILE_READ_PIECE_BYTES));
+            u32 read = 0;
+            if (!os::read_file(file, bytes.data() + filled, piece, read) || read == 0) {
+                break;
+            }
+            filled += read;
+        }
+        bytes.resize(filled);
+    }
+    os::close_handle(file);
+    return bytes;
+}
+
+Result<JobImage> take_local_image(const std::string& path) {
+    std::optional<std::vector<u8>> bytes = read_whole_file(path);
+    if (!bytes) {
+        return fail(format(msg::CANT_BE_READ, path));
+    }
+    return JobImage{std::move(*bytes), std::string(msg::LOCAL_IMAGE_VERSION)};
+}
+
+Status write_image(JobStatus& status, const DriveCandidate& drive, std::span<const u8> image) {
+    if (Status stopped = check_stopped(status); !stopped) {
+        return stopped;
+    }
+    publish_progress(status, JobPhase::Preparing, 0, 0);
+    if (Status sector = check_sector_size(drive); !sector) {
+        return sector;
+    }
+    JobResult<DiskLayout> layout = plan_disk_layout(image, drive.size_bytes);
+    if (!layout) {
+        return fail(job_error_text(layout.error()));
+    }
+    Result<PreparedDrive> prepared = prepare_drive(drive);
+    if (!prepared) {
+        return fail(std::move(prepared.error()));
+    }
+    Status result = write_layout(status, *layout, prepared->drive, prepared->buffer, drive.label);
+    if (result) {
+        result = verify_layout(status, *layout, prepared->drive, prepared->buffer, drive.label);
+    }
+    close_raw_drive(std::move(prepared->drive));
+    return result;
+}
+
+void run_job(JobStatus& status, SpinLock& settings_guard, const Settings& source) {
+    const std::optional<DriveCandidate> drive = copy_job_drive(status);
+    if (!drive) {
+        return;
+    }
+    const JobSettings settings_copy = read_job_settings(settings_guard, source);
+    Result<JobImage> taken =
+        settings_copy.local_image
+            ? take_local_image(*settings_copy.local_image)
+            : take_release(status, settings_copy.server_url, settings_copy.dev_keys);
+    Result<std::string> outcome = fail(std::string());
+    if (!taken) {
+        outcome = fail(std::move(taken.error()));
+    } else {
+        const Status written = write_image(status, *drive, taken->image);
+        outcome = written ? Result<std::string>(std::move(taken->version))
+                          : Result<std::string>(fail(written.error()));
+        taken->image = {};  // the image is released before the end is announced
+    }
+    end_job(status, outcome);
+}
+
+u32 run_install_job(void*) {
+    run_job(job_status, settings_lock, settings);
+    return 0;
+}
+
+}  // namespace orvelo

@@ -1,0 +1,74 @@
+// The operating-system seam, files and devices: handles, reads and writes at the file pointer,
+// device-control requests, volume enumeration and page-aligned memory. Each function is one
+// system call with the arguments the caller names; the constants carry Windows' published values
+// so that the callers above the seam read like the calls they make.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace orvelo::os {
+
+// An open file, volume, disk or volume enumeration. INVALID_HANDLE is no handle.
+enum class Handle : std::uintptr_t {};
+inline constexpr Handle INVALID_HANDLE = Handle(~std::uintptr_t{0});
+
+// CreateFileW access, share and flag values.
+inline constexpr std::uint32_t NO_ACCESS = 0;
+inline constexpr std::uint32_t GENERIC_READ_ACCESS = 0x80000000;
+inline constexpr std::uint32_t GENERIC_WRITE_ACCESS = 0x40000000;
+inline constexpr std::uint32_t SHARE_READ = 1;
+inline constexpr std::uint32_t SHARE_WRITE = 2;
+inline constexpr std::uint32_t OPEN_EXISTING_FILE = 3;
+inline constexpr std::uint32_t NO_FLAGS = 0;
+inline constexpr std::uint32_t FLAG_WRITE_THROUGH = 0x80000000;
+inline constexpr std::uint32_t FLAG_NO_BUFFERING = 0x20000000;
+
+// The number of UTF-16 units of a volume name buffer.
+inline constexpr std::size_t VOLUME_NAME_UNITS = 260;
+
+// CreateFileW(path, access, share, no security attributes, disposition, flags, no template).
+// `path` is zero-terminated UTF-16.
+[[nodiscard]] Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t share,
+                                 std::uint32_t disposition, std::uint32_t flags);
+
+// CloseHandle; the result is not reported.
+void close_handle(Handle handle);
+
+// GetFileSizeEx: false when the size cannot be had.
+[[nodiscard]] bool get_file_size(Handle handle, std::uint64_t& size_bytes);
+
+// SetFilePointerEx to an absolute offset from the start (FILE_BEGIN), no place for the new
+// position.
+[[nodiscard]] bool set_file_pointer(Handle handle, std::uint64_t offset);
+
+// ReadFile / WriteFile at the file pointer, no overlapped structure. `done_bytes` is set to 0
+// before the call and then holds the count moved; the result is the call's success.
+[[nodiscard]] bool read_file(Handle handle, void* buffer, std::uint32_t length,
+                             std::uint32_t& done_bytes);
+[[nodiscard]] bool write_file(Handle handle, const void* buffer, std::uint32_t length,
+                              std::uint32_t& done_bytes);
+
+// FlushFileBuffers.
+[[nodiscard]] bool flush_file_buffers(Handle handle);
+
+// DeviceIoControl, synchronous, with a returned-bytes count and no overlapped structure.
+[[nodiscard]] bool device_io_control(Handle handle, std::uint32_t code, const void* in,
+                                     std::uint32_t in_size, void* out, std::uint32_t out_size);
+
+// FindFirstVolumeW / FindNextVolumeW into `name`, FindVolumeClose. find_first_volume gives
+// INVALID_HANDLE when there is no volume or the enumeration fails.
+[[nodiscard]] Handle find_first_volume(std::span<char16_t, VOLUME_NAME_UNITS> name);
+[[nodiscard]] bool find_next_volume(Handle find, std::span<char16_t, VOLUME_NAME_UNITS> name);
+void find_volume_close(Handle find);
+
+// VirtualAlloc(no address, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE): page-aligned,
+// zero-filled, or null. VirtualFree(block, 0, MEM_RELEASE).
+[[nodiscard]] void* allocate_pages(std::size_t size_bytes);
+void free_pages(void* block);
+
+// The error code a transfer reports when the system said it succeeded but moved fewer bytes
+// than asked and left no error code of its own: the end of the medium.
+[[nodiscard]] std::uint32_t short_transfer_error_code();
+
+}  // namespace orvelo::os

@@ -1,0 +1,346 @@
+// The file and device seam on Linux. A disk is a registered block device or drive file; the
+// Windows requests map onto their Linux counterparts:
+//   no buffering, write-through  -> O_DIRECT (where the file system supports it), O_DSYNC
+//   the disk's exclusive use     -> O_EXCL on a block device, which fails while a partition is
+//                                   mounted or claimed
+//   locking a volume             -> a probe: the partition opens with O_EXCL (is not in use)
+//   writable test                -> BLKROGET
+//   re-reading the partitions    -> BLKRRPART
+// errno is the error code; every failing function leaves it set.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/text.h"
+#include "os/file.h"
+#include "os/posix/storage_posix.h"
+
+namespace orvelo::os {
+namespace {
+
+constexpr std::string_view DISK_PREFIX = "\\\\.\\PhysicalDrive";
+constexpr std::string_view VOLUME_PREFIX = "\\\\?\\Volume{";
+
+constexpr std::uint32_t VOLUME_GET_VOLUME_DISK_EXTENTS = 0x560000;
+constexpr std::uint32_t LOCK_VOLUME = 0x90018;
+constexpr std::uint32_t DISMOUNT_VOLUME = 0x90020;
+constexpr std::uint32_t DISK_IS_WRITABLE = 0x70024;
+constexpr std::uint32_t DISK_UPDATE_PROPERTIES = 0x70140;
+
+struct Registry {
+    std::mutex mutex;
+    std::map<std::uint32_t, std::string> disks;                // disk number -> device path
+    std::map<int, std::string> open_paths;                     // fd -> the path it was opened as
+    std::map<std::uintptr_t, std::vector<std::string>> finds;  // enumeration -> names left
+    std::uintptr_t next_find = 1;
+};
+
+Registry& registry() {
+    static Registry r;
+    return r;
+}
+
+std::string utf8_path(const char16_t* path) {
+    std::size_t length = 0;
+    while (path[length] != 0) {
+        ++length;
+    }
+    return wide_to_utf8(std::span<const char16_t>(path, length));
+}
+
+bool is_block_device(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISBLK(info.st_mode);
+}
+
+// The kernel's name of a block device ("sdb" for /dev/sdb), through its device number.
+std::string sysfs_name(const std::string& device) {
+    struct stat info {};
+    if (stat(device.c_str(), &info) != 0 || !S_ISBLK(info.st_mode)) {
+        return {};
+    }
+    std::error_code error;
+    const auto link =
+        std::filesystem::canonical("/sys/dev/block/" + std::to_string(major(info.st_rdev)) + ":" +
+                                       std::to_string(minor(info.st_rdev)),
+                                   error);
+    return error ? std::string() : link.filename().string();
+}
+
+// The disk number whose registered device holds the partition `device`.
+bool disk_number_of_partition(const std::string& device, std::uint32_t& number) {
+    const std::string name = sysfs_name(device);
+    if (name.empty()) {
+        return false;
+    }
+    std::error_code error;
+    const auto parent = std::filesystem::canonical("/sys/class/block/" + name, error).parent_path();
+    if (error) {
+        return false;
+    }
+    const std::lock_guard lock(registry().mutex);
+    for (const auto& [disk, path] : registry().disks) {
+        if (sysfs_name(path) == parent.filename().string()) {
+            number = disk;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string resolve(const std::string& path, bool& is_disk) {
+    is_disk = false;
+    if (path.starts_with(DISK_PREFIX)) {
+        const std::string number = path.substr(DISK_PREFIX.size());
+        const std::lock_guard lock(registry().mutex);
+        for (const auto& [disk, device] : registry().disks) {
+            if (std::to_string(disk) == number) {
+                is_disk = true;
+                return device;
+            }
+        }
+        return {};
+    }
+    if (path.starts_with(VOLUME_PREFIX) && path.ends_with("}")) {
+        return path.substr(VOLUME_PREFIX.size(), path.size() - VOLUME_PREFIX.size() - 1);
+    }
+    return path;
+}
+
+std::string path_of(Handle handle) {
+    const std::lock_guard lock(registry().mutex);
+    const auto found = registry().open_paths.find(static_cast<int>(handle));
+    return found == registry().open_paths.end() ? std::string() : found->second;
+}
+
+int fd_of(Handle handle) {
+    return static_cast<int>(static_cast<std::uintptr_t>(handle));
+}
+
+void copy_name(const std::string& name, std::span<char16_t, VOLUME_NAME_UNITS> out) {
+    const WideString wide = utf8_to_wide(name);
+    std::fill(out.begin(), out.end(), u'\0');
+    std::copy_n(wide.begin(), std::min(wide.size(), out.size() - 1), out.begin());
+}
+
+}  // namespace
+
+void register_disk(std::uint32_t number, const std::string& path) {
+    const std::lock_guard lock(registry().mutex);
+    registry().disks[number] = path;
+}
+
+Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t, std::uint32_t,
+                   std::uint32_t flags) {
+    bool is_disk = false;
+    const std::string target = resolve(utf8_path(path), is_disk);
+    if (target.empty()) {
+        errno = ENOENT;
+        return INVALID_HANDLE;
+    }
+    const bool reads = (access & GENERIC_READ_ACCESS) != 0 || access == NO_ACCESS;
+    const bool writes = (access & GENERIC_WRITE_ACCESS) != 0;
+    int mode = O_CLOEXEC | (writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY);
+    if ((flags & FLAG_WRITE_THROUGH) != 0) {
+        mode |= O_DSYNC;
+    }
+    if (is_disk && writes && is_block_device(target)) {
+        mode |= O_EXCL;  // fails with EBUSY while anything has a partition mounted
+    }
+    int fd = -1;
+    if ((flags & FLAG_NO_BUFFERING) != 0) {
+        fd = open(target.c_str(), mode | O_DIRECT);
+        if (fd < 0 && errno == EINVAL) {
+            fd = open(target.c_str(), mode);  // a file system without direct I/O (tmpfs)
+        }
+    } else {
+        fd = open(target.c_str(), mode);
+    }
+    if (fd < 0) {
+        return INVALID_HANDLE;
+    }
+    const std::lock_guard lock(registry().mutex);
+    registry().open_paths[fd] = target;
+    return Handle(static_cast<std::uintptr_t>(fd));
+}
+
+void close_handle(Handle handle) {
+    {
+        const std::lock_guard lock(registry().mutex);
+        registry().open_paths.erase(fd_of(handle));
+    }
+    close(fd_of(handle));
+}
+
+bool get_file_size(Handle handle, std::uint64_t& size_bytes) {
+    struct stat info {};
+    if (fstat(fd_of(handle), &info) != 0) {
+        return false;
+    }
+    if (S_ISBLK(info.st_mode)) {
+        return ioctl(fd_of(handle), BLKGETSIZE64, &size_bytes) == 0;
+    }
+    size_bytes = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
+
+bool set_file_pointer(Handle handle, std::uint64_t offset) {
+    return lseek(fd_of(handle), static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+bool read_file(Handle handle, void* buffer, std::uint32_t length, std::uint32_t& done_bytes) {
+    done_bytes = 0;
+    const ssize_t done = read(fd_of(handle), buffer, length);
+    if (done < 0) {
+        return false;
+    }
+    done_bytes = static_cast<std::uint32_t>(done);
+    return true;
+}
+
+bool write_file(Handle handle, const void* buffer, std::uint32_t length,
+                std::uint32_t& done_bytes) {
+    done_bytes = 0;
+    const ssize_t done = write(fd_of(handle), buffer, length);
+    if (done < 0) {
+        return false;
+    }
+    done_bytes = static_cast<std::uint32_t>(done);
+    return true;
+}
+
+bool flush_file_buffers(Handle handle) {
+    return fsync(fd_of(handle)) == 0;
+}
+
+bool device_io_control(Handle handle, std::uint32_t code, const void*, std::uint32_t, void* out,
+                       std::uint32_t out_size) {
+    const std::string path = path_of(handle);
+    const bool block = is_block_device(path);
+    switch (code) {
+        case VOLUME_GET_VOLUME_DISK_EXTENTS: {
+            std::uint32_t disk = 0;
+            if (out_size < 32 || !disk_number_of_partition(path, disk)) {
+                errno = ENOTTY;
+                return false;
+            }
+            const std::uint32_t count = 1;
+            std::memcpy(out, &count, 4);
+            std::memcpy(static_cast<unsigned char*>(out) + 8, &disk, 4);
+            return true;
+        }
+        case LOCK_VOLUME: {
+            const int probe = open(path.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+            if (probe < 0) {
+                return false;
+            }
+            close(probe);
+            return true;
+        }
+        case DISMOUNT_VOLUME:
+            return true;  // the lock's probe found nothing mounted
+        case DISK_IS_WRITABLE: {
+            if (!block) {
+                return (fcntl(fd_of(handle), F_GETFL) & O_ACCMODE) != O_RDONLY;
+            }
+            int read_only = 0;
+            if (ioctl(fd_of(handle), BLKROGET, &read_only) != 0) {
+                return false;
+            }
+            if (read_only != 0) {
+                errno = EROFS;
+                return false;
+            }
+            return true;
+        }
+        case DISK_UPDATE_PROPERTIES:
+            return !block || ioctl(fd_of(handle), BLKRRPART) == 0;
+        default:
+            errno = ENOTTY;
+            return false;
+    }
+}
+
+Handle find_first_volume(std::span<char16_t, VOLUME_NAME_UNITS> name) {
+    std::vector<std::string> names;
+    std::vector<std::string> disks;
+    {
+        const std::lock_guard lock(registry().mutex);
+        for (const auto& [number, path] : registry().disks) {
+            disks.push_back(path);
+        }
+    }
+    for (const std::string& disk : disks) {
+        const std::string disk_name = sysfs_name(disk);
+        if (disk_name.empty()) {
+            continue;  // a drive file has no partitions the system knows of
+        }
+        std::error_code error;
+        for (const auto& entry :
+             std::filesystem::directory_iterator("/sys/class/block/" + disk_name, error)) {
+            if (std::filesystem::exists(entry.path() / "partition")) {
+                names.push_back(std::string(VOLUME_PREFIX) + "/dev/" +
+                                entry.path().filename().string() + "}\\");
+            }
+        }
+    }
+    if (names.empty()) {
+        errno = ENOENT;
+        return INVALID_HANDLE;
+    }
+    copy_name(names.front(), name);
+    names.erase(names.begin());
+    const std::lock_guard lock(registry().mutex);
+    const std::uintptr_t find = registry().next_find++;
+    registry().finds[find] = std::move(names);
+    return Handle(find);
+}
+
+bool find_next_volume(Handle find, std::span<char16_t, VOLUME_NAME_UNITS> name) {
+    const std::lock_guard lock(registry().mutex);
+    auto& left = registry().finds[static_cast<std::uintptr_t>(find)];
+    if (left.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    copy_name(left.front(), name);
+    left.erase(left.begin());
+    return true;
+}
+
+void find_volume_close(Handle find) {
+    const std::lock_guard lock(registry().mutex);
+    registry().finds.erase(static_cast<std::uintptr_t>(find));
+}
+
+void* allocate_pages(std::size_t size_bytes) {
+    const long page = sysconf(_SC_PAGESIZE);
+    void* block = std::aligned_alloc(static_cast<std::size_t>(page), size_bytes);
+    if (block != nullptr) {
+        std::memset(block, 0, size_bytes);
+    }
+    return block;
+}
+
+void free_pages(void* block) {
+    std::free(block);
+}
+
+std::uint32_t short_transfer_error_code() {
+    return EIO;
+}
+
+}  // namespace orvelo::os

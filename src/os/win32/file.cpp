@@ -1,0 +1,98 @@
+#include <windows.h>
+
+#include "os/file.h"
+
+namespace orvelo::os {
+namespace {
+
+HANDLE native(Handle handle) {
+    return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(handle));
+}
+
+Handle wrap(HANDLE handle) {
+    return handle == INVALID_HANDLE_VALUE ? INVALID_HANDLE
+                                          : Handle(reinterpret_cast<std::uintptr_t>(handle));
+}
+
+LPWSTR wide(std::span<char16_t, VOLUME_NAME_UNITS> name) {
+    return reinterpret_cast<LPWSTR>(name.data());
+}
+
+}  // namespace
+
+Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t share,
+                   std::uint32_t disposition, std::uint32_t flags) {
+    return wrap(CreateFileW(reinterpret_cast<LPCWSTR>(path), access, share, nullptr, disposition,
+                            flags, nullptr));
+}
+
+void close_handle(Handle handle) {
+    CloseHandle(native(handle));
+}
+
+bool get_file_size(Handle handle, std::uint64_t& size_bytes) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(native(handle), &size)) {
+        return false;
+    }
+    size_bytes = static_cast<std::uint64_t>(size.QuadPart);
+    return true;
+}
+
+bool set_file_pointer(Handle handle, std::uint64_t offset) {
+    LARGE_INTEGER distance{};
+    distance.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(native(handle), distance, nullptr, FILE_BEGIN) != 0;
+}
+
+bool read_file(Handle handle, void* buffer, std::uint32_t length, std::uint32_t& done_bytes) {
+    DWORD done = 0;
+    const BOOL ok = ReadFile(native(handle), buffer, length, &done, nullptr);
+    done_bytes = done;
+    return ok != 0;
+}
+
+bool write_file(Handle handle, const void* buffer, std::uint32_t length,
+                std::uint32_t& done_bytes) {
+    DWORD done = 0;
+    const BOOL ok = WriteFile(native(handle), buffer, length, &done, nullptr);
+    done_bytes = done;
+    return ok != 0;
+}
+
+bool flush_file_buffers(Handle handle) {
+    return FlushFileBuffers(native(handle)) != 0;
+}
+
+bool device_io_control(Handle handle, std::uint32_t code, const void* in, std::uint32_t in_size,
+                       void* out, std::uint32_t out_size) {
+    DWORD returned = 0;
+    return DeviceIoControl(native(handle), code, const_cast<void*>(in), in_size, out, out_size,
+                           &returned, nullptr) != 0;
+}
+
+Handle find_first_volume(std::span<char16_t, VOLUME_NAME_UNITS> name) {
+    return wrap(FindFirstVolumeW(wide(name), static_cast<DWORD>(name.size())));
+}
+
+bool find_next_volume(Handle find, std::span<char16_t, VOLUME_NAME_UNITS> name) {
+    return FindNextVolumeW(native(find), wide(name), static_cast<DWORD>(name.size())) != 0;
+}
+
+void find_volume_close(Handle find) {
+    FindVolumeClose(native(find));
+}
+
+void* allocate_pages(std::size_t size_bytes) {
+    return VirtualAlloc(nullptr, size_bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+}
+
+void free_pages(void* block) {
+    VirtualFree(block, 0, MEM_RELEASE);
+}
+
+std::uint32_t short_transfer_error_code() {
+    return ERROR_HANDLE_EOF;
+}
+
+}  // namespace orvelo::os

@@ -1,0 +1,421 @@
+// The job against the fake system: the local road end to end, every failure with its text, what
+// was released and in which order, and stops at each point.
+#include "job/install_job.h"
+
+#include <gtest/gtest.h>
+
+#include "core/text.h"
+#include "gpt_image.h"
+#include "os/fake/fake_os.h"
+
+namespace orvelo {
+namespace {
+
+using fake::Effect;
+using fake::fake_calls;
+using fake::fake_calls_named;
+using fake::fake_os;
+
+constexpr u64 DISK_BYTES = 4 * 1024 * 1024;  // 8192 sectors
+constexpr u64 IMAGE_SECTORS = 2560;          // 1.25 MiB: the body spans two pieces
+const std::u16string DISK = u"\\\\.\\PhysicalDrive9";
+const std::u16string IMAGE_PATH = u"E:\\images\\orvelo.img";
+const DriveCandidate STICK{"Kingston DataTraveler", DISK_BYTES, 9, 512};
+constexpr u8 OLD_BYTE = 0x5A;  // what the drive held before
+
+class InstallJobTest : public ::testing::Test {
+  public:
+    void SetUp() override {
+        fake::reset_fake_os();
+        fake_os().system_messages[5] = u"Access is denied.\r\n";
+        fake_os().system_messages[31] = u"A device attached to the system is not functioning.\r\n";
+        fake_os().system_messages[38] = u"Reached the end of the file.\r\n";
+        fake_os().disks[DISK].bytes.assign(DISK_BYTES, OLD_BYTE);
+        image = test::make_gpt_image(IMAGE_SECTORS, {{34, 2000}, {2001, IMAGE_SECTORS - 34}});
+        fake_os().files[IMAGE_PATH] = image;
+        settings.local_image = wide_to_utf8(IMAGE_PATH);
+        status.main_window = os::WindowHandle{77};
+        begin_job(status, STICK);
+    }
+
+    void add_volume(const char16_t* name, std::vector<u32> extent_disks) {
+        fake_os().volumes.push_back({name, std::move(extent_disks)});
+    }
+
+    JobOutcome run() {
+        run_job(status, settings_guard, settings);
+        return read_job_outcome(status);
+    }
+
+    const std::vector<u8>& disk() { return fake_os().disks[DISK].bytes; }
+
+    bool disk_head_untouched() {
+        return std::all_of(disk().begin(), disk().begin() + 17408,
+                           [](u8 b) { return b == OLD_BYTE; });
+    }
+
+    bool disk_untouched() {
+        return std::all_of(disk().begin(), disk().end(), [](u8 b) { return b == OLD_BYTE; });
+    }
+
+    // Nothing is left open and no memory is held, whatever happened.
+    void expect_all_released() {
+        EXPECT_TRUE(fake_os().open_handles.empty());
+        EXPECT_TRUE(fake_os().live_pages.empty());
+        for (const fake::FakeVolume& volume : fake_os().volumes) {
+            EXPECT_FALSE(volume.locked);
+        }
+    }
+
+    std::vector<u8> image;
+    JobStatus status;
+    SpinLock settings_guard;
+    Settings settings;
+};
+
+TEST_F(InstallJobTest, WritesTheLocalImageAdaptedToTheDriveAndChecksIt) {
+    const JobOutcome outcome = run();
+    EXPECT_EQ(outcome.phase, JobPhase::Succeeded);
+    EXPECT_EQ(outcome.outcome_text, "(local image)");
+    EXPECT_EQ(status.bytes_done.load(), image.size());
+    EXPECT_EQ(status.bytes_total.load(), image.size());
+    EXPECT_EQ(fake_os().posted_job_ends, std::vector<os::WindowHandle>{os::WindowHandle{77}});
+
+    const u64 sectors = DISK_BYTES / 512;
+    // The head, adapted; the body unchanged; the image's own backup never written; the area
+    // between body and tail left as it was; the new tail in the last 33 sectors.
+    EXPECT_EQ(read_u32_le(disk().data() + 458), sectors - 1);
+    EXPECT_EQ(read_u64_le(disk().data() + 512 + 32), sectors - 1);
+    EXPECT_TRUE(std::equal(image.begin() + 1024, image.end() - 16896, disk().begin() + 1024));
+    const u64 image_tail = image.size() - 16896;
+    EXPECT_TRUE(std::all_of(disk().begin() + image_tail, disk().end() - 16896,
+                            [](u8 b) { return b == OLD_BYTE; }));
+    EXPECT_TRUE(std::equal(image.begin() + 1024, image.begin() + 17408, disk().end() - 16896));
+    EXPECT_EQ(read_u64_le(disk().data() + DISK_BYTES - 512 + 24), sectors - 1);
+    expect_all_released();
+}
+
+TEST_F(InstallJobTest, TakesTheDriveLocksItsVolumesAndReleasesInTheFixedOrder) {
+    add_volume(u"\\\\?\\Volume{a}\\", {9});
+    add_volume(u"\\\\?\\Volume{other}\\", {3});
+    add_volume(u"\\\\?\\Volume{b}\\", {9});
+    add_volume(u"\\\\?\\Volume{spans}\\", {4, 9});  // only the first extent counts
+    ASSERT_EQ(run().phase, JobPhase::Succeeded);
+
+    const std::vector<std::string> expected = {
+        "find_first_volume()",
+        "create_file(\\\\?\\Volume{a}, c0000000, 3, 3, 0)",
+        "device_io_control(\\\\?\\Volume{a}, 560000, in 0, out 64)",
+        "device_io_control(\\\\?\\Volume{a}, 90018, in 0, out 0)",
+        "device_io_control(\\\\?\\Volume{a}, 90020, in 0, out 0)",
+        "find_next_volume()",
+        "create_file(\\\\?\\Volume{other}, c0000000, 3, 3, 0)",
+        "device_io_control(\\\\?\\Volume{other}, 560000, in 0, out 64)",
+        "close_handle(\\\\?\\Volume{other})",
+        "find_next_volume()",
+        "create_file(\\\\?\\Volume{b}, c0000000, 3, 3, 0)",
+        "device_io_control(\\\\?\\Volume{b}, 560000, in 0, out 64)",
+        "device_io_control(\\\\?\\Volume{b}, 90018, in 0, out 0)",
+        "device_io_control(\\\\?\\Volume{b}, 90020, in 0, out 0)",
+        "find_next_volume()",
+        "create_file(\\\\?\\Volume{spans}, c0000000, 3, 3, 0)",
+        "device_io_control(\\\\?\\Volume{spans}, 560000, in 0, out 64)",
+        "close_handle(\\\\?\\Volume{spans})",
+        "find_next_volume()",
+        "find_volume_close()",
+        "create_file(\\\\.\\PhysicalDrive9, c0000000, 3, 3, a0000000)",
+        "device_io_control(\\\\.\\PhysicalDrive9, 70024, in 0, out 0)",
+        "allocate_pages(1048576)",
+    };
+    std::vector<std::string> calls =
+        fake_calls_named({"find_first_volume", "find_next_volume", "find_volume_close",
+                          "create_file", "device_io_control", "close_handle", "allocate_pages",
+                          "free_pages", "flush_file_buffers"});
+    // The image file's own open and close come first.
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[0], "create_file(E:\\images\\orvelo.img, 80000000, 1, 3, 0)");
+    EXPECT_EQ(calls[1], "close_handle(E:\\images\\orvelo.img)");
+    calls.erase(calls.begin(), calls.begin() + 2);
+    ASSERT_GE(calls.size(), expected.size());
+    EXPECT_EQ(std::vector(calls.begin(), calls.begin() + expected.size()), expected);
+    EXPECT_EQ(std::vector(calls.begin() + expected.size(), calls.end()),
+              (std::vector<std::string>{
+                  "flush_file_buffers(\\\\.\\PhysicalDrive9)",
+                  "device_io_control(\\\\.\\PhysicalDrive9, 70140, in 0, out 0)",
+                  "close_handle(\\\\.\\PhysicalDrive9)",
+                  "close_handle(\\\\?\\Volume{a})",
+                  "close_handle(\\\\?\\Volume{b})",
+                  "free_pages()",
+              }));
+    for (const fake::FakeVolume& volume : fake_os().volumes) {
+        EXPECT_EQ(volume.dismounted,
+                  volume.name == u"\\\\?\\Volume{a}\\" || volume.name == u"\\\\?\\Volume{b}\\");
+    }
+    expect_all_released();
+}
+
+TEST_F(InstallJobTest, WritesTailBodyHeadInPiecesThenReadsHeadBodyTailBack) {
+    ASSERT_EQ(run().phase, JobPhase::Succeeded);
+    const u64 tail = DISK_BYTES - 16896;
+    const u64 body_bytes = image.size() - 34304;
+    std::vector<std::string> transfers =
+        fake_calls_named({"set_file_pointer", "write_file", "read_file"});
+    // Drop the image file's read.
+    transfers.erase(transfers.begin());
+    const std::string d = "\\\\.\\PhysicalDrive9";
+    EXPECT_EQ(transfers, (std::vector<std::string>{
+                             "set_file_pointer(" + d + ", " + std::to_string(tail) + ")",
+                             "write_file(" + d + ", 16896)",
+                             "set_file_pointer(" + d + ", 17408)",
+                             "write_file(" + d + ", 1048576)",
+                             "set_file_pointer(" + d + ", " + std::to_string(17408 + 1048576) + ")",
+                             "write_file(" + d + ", " + std::to_string(body_bytes - 1048576) + ")",
+                             "set_file_pointer(" + d + ", 0)",
+                             "write_file(" + d + ", 17408)",
+                             "set_file_pointer(" + d + ", 0)",
+                             "read_file(" + d + ", 17408)",
+                             "set_file_pointer(" + d + ", 17408)",
+                             "read_file(" + d + ", 1048576)",
+                             "set_file_pointer(" + d + ", " + std::to_string(17408 + 1048576) + ")",
+                             "read_file(" + d + ", " + std::to_string(body_bytes - 1048576) + ")",
+                             "set_file_pointer(" + d + ", " + std::to_string(tail) + ")",
+                             "read_file(" + d + ", 16896)",
+                         }));
+}
+
+TEST_F(InstallJobTest, PublishesTheFullCountAtTheEndOfWritingAndOfChecking) {
+    std::vector<std::tuple<JobPhase, u64, u64>> seen;
+    fake_os().on_call = [&](const std::string& call) {
+        if (call == "write_file" || call == "read_file") {
+            seen.emplace_back(load_phase(status), status.bytes_done.load(),
+                              status.bytes_total.load());
+        }
+    };
+    ASSERT_EQ(run().phase, JobPhase::Succeeded);
+    const u64 total = image.size();
+    // Before the image file's read: still Starting on the local road.
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(std::get<0>(seen.front()), JobPhase::Starting);
+    // The first read-back sees the whole image written.
+    const auto first_check = std::find_if(seen.begin() + 1, seen.end(), [](const auto& s) {
+        return std::get<0>(s) == JobPhase::Writing && std::get<1>(s) == std::get<2>(s);
+    });
+    ASSERT_NE(first_check, seen.end());
+    EXPECT_EQ(std::get<1>(*first_check), total);
+    EXPECT_EQ(std::get<2>(*first_check), total);
+    // The first write sees Preparing with zero counts.
+    EXPECT_EQ(seen[1], std::make_tuple(JobPhase::Preparing, u64{0}, u64{0}));
+    EXPECT_EQ(load_phase(status), JobPhase::Succeeded);
+    EXPECT_EQ(status.bytes_done.load(), total);
+}
+
+struct FailureCase {
+    const char* what;
+    std::function<void(InstallJobTest&)> arrange;
+    std::string expected_text;
+    bool drive_untouched;  // nothing opened on the drive, nothing written
+};
+
+void PrintTo(const FailureCase& c, std::ostream* out) {
+    *out << c.what;
+}
+
+class InstallJobFailure : public InstallJobTest,
+                          public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(InstallJobFailure, EndsWithItsTextAndReleasesEverything) {
+    const FailureCase& c = GetParam();
+    c.arrange(*this);
+    const JobOutcome outcome = run();
+    EXPECT_EQ(outcome.phase, JobPhase::Failed);
+    EXPECT_EQ(outcome.outcome_text, c.expected_text);
+    EXPECT_EQ(fake_os().posted_job_ends.size(), 1u);
+    if (c.drive_untouched) {
+        EXPECT_TRUE(disk_untouched());
+        EXPECT_TRUE(fake_calls_named({"find_first_volume"}).empty());
+    }
+    expect_all_released();
+}
+
+void inject(const char* call, int occurrence, Effect effect = Effect::Fail, u32 error = 31) {
+    fake_os().injections.push_back({call, occurrence, effect, error});
+}
+
+const std::string LABEL = "Kingston DataTraveler";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, InstallJobFailure,
+    ::testing::Values(
+        FailureCase{"missing image file",
+                    [](auto& t) { t.settings.local_image = "E:\\My Images\\gone.img"; },
+                    "E:\\My Images\\gone.img can't be read.", true},
+        FailureCase{"empty image file", [](auto&) { fake_os().files[IMAGE_PATH].clear(); },
+                    "The server's answer isn't an Orvelo installer.", true},
+        FailureCase{"image file whose size cannot be had",
+                    [](auto&) { inject("get_file_size", 1); },
+                    "The server's answer isn't an Orvelo installer.", true},
+        FailureCase{"4096-byte sectors, too small as well",
+                    [](auto& t) {
+                        begin_job(t.status, DriveCandidate{LABEL, 512, 9, 4096});
+                    },
+                    LABEL + " uses 4096-byte sectors; the installer needs a drive with 512-byte "
+                            "sectors.",
+                    true},
+        FailureCase{
+            "image larger than the drive",
+            [](auto& t) {
+                begin_job(t.status, DriveCandidate{LABEL, IMAGE_SECTORS * 512 - 512, 9, 512});
+            },
+            "This drive is too small for the installer.", true},
+        FailureCase{"entry array damaged",
+                    [](auto&) { fake_os().files[IMAGE_PATH][1024 + 130] ^= 1; },
+                    "The download is damaged. Try again.", true},
+        FailureCase{"second volume refuses the lock",
+                    [](auto& t) {
+                        t.add_volume(u"\\\\?\\Volume{a}\\", {9});
+                        t.add_volume(u"\\\\?\\Volume{b}\\", {9});
+                        fake_os().volumes[1].lock_fails = true;
+                    },
+                    LABEL + " is in use by another program (File Explorer?). Close its windows "
+                            "and try again.",
+                    false},
+        FailureCase{"disk does not open",
+                    [](auto& t) {
+                        t.add_volume(u"\\\\?\\Volume{a}\\", {9});
+                        fake_os().disks[DISK].open_fails = true;
+                    },
+                    "Windows did not open " + LABEL + ": Access is denied. (5)", false},
+        FailureCase{"write-protected", [](auto&) { fake_os().disks[DISK].write_protected = true; },
+                    LABEL + " is write-protected. Slide its lock switch and try again.", false},
+        FailureCase{"no memory for the transfer buffer", [](auto&) { inject("allocate_pages", 1); },
+                    "Out of memory.", false},
+        FailureCase{"a write fails", [](auto&) { inject("write_file", 2); },
+                    "Writing to " + LABEL +
+                        " failed: A device attached to the system is not functioning. (31)",
+                    false},
+        FailureCase{"a seek fails", [](auto&) { inject("set_file_pointer", 1, Effect::Fail, 5); },
+                    "Writing to " + LABEL + " failed: Access is denied. (5)", false},
+        FailureCase{"a write reports success but is short",
+                    [](auto&) { inject("write_file", 1, Effect::Short); },
+                    "Writing to " + LABEL + " failed: Reached the end of the file. (38)", false},
+        FailureCase{"the flush fails", [](auto&) { inject("flush_file_buffers", 1); },
+                    "Writing to " + LABEL +
+                        " failed: A device attached to the system is not functioning. (31)",
+                    false},
+        FailureCase{"a read-back fails", [](auto&) { inject("read_file", 3); },
+                    "Reading " + LABEL +
+                        " back failed: A device attached to the system is not functioning. (31)",
+                    false},
+        FailureCase{"a read-back is short", [](auto&) { inject("read_file", 2, Effect::Short); },
+                    "Reading " + LABEL + " back failed: Reached the end of the file. (38)", false},
+        FailureCase{"the drive gives other bytes back",
+                    [](auto&) { inject("read_file", 3, Effect::Corrupt); },
+                    LABEL + " did not keep what was written to it. Try another drive.", false}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) {
+        std::string name;
+        for (const char c : std::string(info.param.what)) {
+            name.push_back(std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
+        }
+        return name;
+    });
+
+TEST_F(InstallJobTest, ALockRefusalUnlocksTheVolumesTakenSoFar) {
+    add_volume(u"\\\\?\\Volume{a}\\", {9});
+    add_volume(u"\\\\?\\Volume{b}\\", {9});
+    fake_os().volumes[1].lock_fails = true;
+    (void)run();
+    const std::vector<std::string> tail = [] {
+        auto calls = fake_calls_named({"close_handle", "find_volume_close"});
+        return std::vector(calls.end() - 3, calls.end());
+    }();
+    EXPECT_EQ(tail,
+              (std::vector<std::string>{"close_handle(\\\\?\\Volume{b})", "find_volume_close()",
+                                        "close_handle(\\\\?\\Volume{a})"}));
+    EXPECT_TRUE(fake_calls_named({"create_file"}).back().find("Volume{b}") != std::string::npos);
+}
+
+TEST_F(InstallJobTest, AFailedOpenReportsTheOpensErrorAfterClosingTheVolumes) {
+    add_volume(u"\\\\?\\Volume{a}\\", {9});
+    fake_os().disks[DISK].open_fails = true;
+    fake_os().disks[DISK].open_error = 5;
+    (void)run();
+    const std::vector<std::string> calls = fake_calls();
+    const auto open = std::find(calls.begin(), calls.end(),
+                                "create_file(\\\\.\\PhysicalDrive9, c0000000, 3, 3, a0000000)");
+    ASSERT_NE(open, calls.end());
+    EXPECT_EQ(*(open + 1), "last_error_code()");
+    EXPECT_EQ(*(open + 2), "system_message(5)");
+    EXPECT_EQ(*(open + 3), "close_handle(\\\\?\\Volume{a})");
+}
+
+TEST_F(InstallJobTest, AWriteFailureInTheBodyLeavesTheDrivesStartAsItWas) {
+    inject("write_file", 3);  // tail, first body piece, then the second body piece fails
+    EXPECT_EQ(run().phase, JobPhase::Failed);
+    EXPECT_TRUE(disk_head_untouched());
+}
+
+TEST_F(InstallJobTest, AStopBeforeTheDriveIsTouchedEndsStoppedWithTheDriveUntouched) {
+    request_stop(status);
+    const JobOutcome outcome = run();
+    EXPECT_EQ(outcome.phase, JobPhase::Failed);
+    EXPECT_EQ(outcome.outcome_text, "Stopped.");
+    EXPECT_TRUE(disk_untouched());
+    EXPECT_TRUE(fake_calls_named({"find_first_volume", "allocate_pages"}).empty());
+}
+
+TEST_F(InstallJobTest, AStopTakesEffectBeforeTheNextPieceInEveryRegion) {
+    // Stop after the n-th transfer of the drive; the job must not transfer once more.
+    for (const int stop_after : {1, 2, 3, 4, 5, 6, 7}) {
+        SetUp();
+        int transfers = 0;
+        fake_os().on_call = [&](const std::string& call) {
+            if ((call == "write_file" || call == "read_file") && ++transfers == stop_after + 1) {
+                request_stop(status);
+            }
+        };
+        const JobOutcome outcome = run();
+        // +1 for the image file's own read, which comes before any drive transfer.
+        EXPECT_EQ(outcome.outcome_text, "Stopped.") << stop_after;
+        EXPECT_EQ(transfers, stop_after + 1) << stop_after;
+        if (stop_after <= 3) {  // the tail and both body pieces: the head not yet written
+            EXPECT_TRUE(disk_head_untouched()) << stop_after;
+        }
+        expect_all_released();
+    }
+}
+
+TEST_F(InstallJobTest, ADifferenceInTheBodyStopsTheCountBeforeThatPiece) {
+    inject("read_file", 4, Effect::Corrupt);  // image file, head, body piece 1, body piece 2
+    EXPECT_EQ(run().phase, JobPhase::Failed);
+    EXPECT_EQ(load_phase(status), JobPhase::Failed);
+    EXPECT_EQ(status.bytes_done.load(), 17408u + 1048576u);
+}
+
+TEST_F(InstallJobTest, WithoutADriveTheJobReturnsWithoutAWord) {
+    JobStatus empty;
+    empty.main_window = os::WindowHandle{77};
+    run_job(empty, settings_guard, settings);
+    EXPECT_TRUE(fake_os().posted_job_ends.empty());
+    EXPECT_EQ(load_phase(empty), JobPhase::Starting);
+    EXPECT_TRUE(fake_calls().empty());
+}
+
+TEST_F(InstallJobTest, ReadWholeFileReadsInPiecesAndStopsAtAFailedRead) {
+    std::vector<u8> big(FILE_READ_PIECE_BYTES + 4096);
+    big.back() = 9;
+    fake_os().files[u"F:\\big"] = big;
+    EXPECT_EQ(read_whole_file("F:\\big"), big);
+    EXPECT_EQ(
+        fake_calls_named({"read_file"}),
+        (std::vector<std::string>{"read_file(F:\\big, 16777216)", "read_file(F:\\big, 4096)"}));
+
+    inject("read_file", 2);
+    const auto partial = read_whole_file("F:\\big");
+    ASSERT_TRUE(partial.has_value());
+    EXPECT_EQ(partial->size(), FILE_READ_PIECE_BYTES);
+    EXPECT_FALSE(read_whole_file("F:\\none").has_value());
+    expect_all_released();
+}
+
+}  // namespace
+}  // namespace orvelo
