@@ -6,12 +6,16 @@ function(orvelo_library name)
     target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE orvelo_warnings)
 endfunction()
 
-# orvelo_test(NAME SOURCES... [DEPS ...]): a GoogleTest binary. Natively each test case becomes a
-# CTest test; under Wine the whole binary is one CTest test, since discovering the cases would
-# need Wine at build time.
+# orvelo_test(NAME SOURCES... [DEPS ...] [SEAM target]): a GoogleTest binary, linked with the
+# fake OS seam unless SEAM names the real one. Natively each test case becomes a CTest test;
+# under Wine the whole binary is one CTest test, since discovering the cases would need Wine at
+# build time.
 function(orvelo_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "" "SEAM" "SOURCES;DEPS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
+    if(ARG_SEAM)
+        set_target_properties(${name} PROPERTIES ORVELO_SEAM ${ARG_SEAM})
+    endif()
     target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest_main orvelo_warnings)
     target_compile_definitions(${name} PRIVATE ORVELO_SHARED_DIR="${ORVELO_SHARED_DIR}")
     if(CMAKE_CROSSCOMPILING)

@@ -1,5 +1,5 @@
-// Text handling. Inside the installer all text is valid UTF-8 in std::string; UTF-16 exists only
-// for the moment a string crosses into Windows (utf8_to_wide) or comes back (wide_to_utf8).
+// Texts for the user made from numbers: drive sizes and the system's error codes. The Unicode
+// conversions come along from core/unicode.h.
 #pragma once
 
 #include <span>
@@ -8,32 +8,9 @@
 
 #include "core/error_text.h"
 #include "core/types.h"
+#include "core/unicode.h"
 
 namespace orvelo {
-
-// A UTF-16 string for one Windows call. Its last unit is the terminating zero, included in
-// size(), so data() can be handed to Windows as it is.
-using WideString = std::u16string;
-
-// Each code point becomes one unit or a surrogate pair; a zero unit is appended. `text` must be
-// valid UTF-8 (every text inside the system is), so this cannot fail; a U+0000 inside the text
-// is copied like any other character.
-[[nodiscard]] WideString utf8_to_wide(std::string_view text);
-
-// Decodes `units` as UTF-16 into UTF-8. Zero units are copied; each unpaired surrogate becomes
-// U+FFFD, and the unit after a lone high surrogate is decoded on its own. Never fails.
-[[nodiscard]] std::string wide_to_utf8(std::span<const char16_t> units);
-
-// True for the code points with the Unicode White_Space property.
-[[nodiscard]] bool is_white_space(char32_t code_point);
-
-// `text` without White_Space code points at either end. `text` must be valid UTF-8.
-[[nodiscard]] std::string_view trim_white_space(std::string_view text);
-
-// True when `bytes` is well-formed UTF-8: shortest forms only, no surrogates, nothing above
-// U+10FFFF.
-[[nodiscard]] bool is_valid_utf8(std::span<const u8> bytes);
-[[nodiscard]] bool is_valid_utf8(std::string_view text);
 
 // A drive size in decimal units, truncated: "999 MB", "1.0 GB" .. "9.9 GB", then "10 GB".
 [[nodiscard]] std::string size_text(u64 size_bytes);

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/text.h"
+#include "core/unicode.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "core/text.h"
+#include "core/unicode.h"
 #include "os/file.h"
 #include "os/posix/storage_posix.h"
 
@@ -136,6 +136,17 @@ void copy_name(const std::string& name, std::span<char16_t, VOLUME_NAME_UNITS> o
     std::copy_n(wide.begin(), std::min(wide.size(), out.size() - 1), out.begin());
 }
 
+int open_with(const std::string& target, int mode, std::uint32_t flags) {
+    if ((flags & FLAG_NO_BUFFERING) != 0) {
+        const int fd = open(target.c_str(), mode | O_DIRECT);
+        if (fd >= 0 || errno != EINVAL) {
+            return fd;
+        }
+        // A file system without direct I/O (tmpfs): write-through alone.
+    }
+    return open(target.c_str(), mode);
+}
+
 }  // namespace
 
 void register_disk(std::uint32_t number, const std::string& path) {
@@ -160,14 +171,12 @@ Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t, st
     if (is_disk && writes && is_block_device(target)) {
         mode |= O_EXCL;  // fails with EBUSY while anything has a partition mounted
     }
-    int fd = -1;
-    if ((flags & FLAG_NO_BUFFERING) != 0) {
-        fd = open(target.c_str(), mode | O_DIRECT);
-        if (fd < 0 && errno == EINVAL) {
-            fd = open(target.c_str(), mode);  // a file system without direct I/O (tmpfs)
-        }
-    } else {
-        fd = open(target.c_str(), mode);
+    int fd = open_with(target, mode, flags);
+    if (fd < 0 && is_disk && writes && (errno == EROFS || errno == EACCES) &&
+        is_block_device(target)) {
+        // A read-only device (a locked card) opens for reading, so that the writable test can
+        // say what is wrong instead of the open.
+        fd = open_with(target, (mode & ~O_ACCMODE) | O_RDONLY, flags);
     }
     if (fd < 0) {
         return INVALID_HANDLE;

@@ -3,7 +3,7 @@
 // installs.
 #include "os/posix/system_posix.h"
 
-#include "core/text.h"
+#include "core/unicode.h"
 
 #include <cerrno>
 #include <cstring>

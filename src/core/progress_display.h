@@ -1,0 +1,38 @@
+// What the user is shown of a running job and its outcome: the status line and the progress
+// bar's position (0 to 1000: fetching up to 400, preparing at 400, writing to 800, checking to
+// 1000), and the texts of the success box. Shared by the window and the Linux front end.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/job_status.h"
+#include "core/types.h"
+
+namespace orvelo {
+
+inline constexpr u32 PROGRESS_RANGE = 1000;
+
+struct ProgressDisplay {
+    std::string status_text;
+    u32 bar_position;
+};
+
+// The display for one poll of the shared counts; nothing for Starting, Succeeded and Failed,
+// whose display is left as it is. `bytes_done` may come from another update than
+// `bytes_total`: nothing here divides by zero or runs past the bar's range on that account.
+[[nodiscard]] std::optional<ProgressDisplay> progress_display(JobPhase phase, u64 bytes_done,
+                                                              u64 bytes_total);
+
+// A byte count in decimal megabytes with one truncated decimal: 12,345,678 gives "12.3".
+[[nodiscard]] std::string megabytes_text(u64 bytes);
+
+// " (it fetches the newest version, {} today)", or nothing when the version text is the local
+// image's (it begins with "(").
+[[nodiscard]] std::string version_suffix(std::string_view version_text);
+
+// The success box's text for the drive's label and the job's version text.
+[[nodiscard]] std::string success_text(std::string_view label, std::string_view version_text);
+
+}  // namespace orvelo

@@ -1,0 +1,56 @@
+#include "core/progress_display.h"
+
+#include <gtest/gtest.h>
+
+namespace orvelo {
+namespace {
+
+TEST(ProgressDisplay, FollowsThePhaseAcrossTheBarsStretches) {
+    struct Case {
+        JobPhase phase;
+        u64 done;
+        u64 total;
+        const char* text;
+        u32 position;
+    };
+    const Case cases[] = {
+        {JobPhase::Fetching, 0, 0, "Getting the newest Orvelo\u2026", 0},
+        {JobPhase::Fetching, 5, 0, "Getting the newest Orvelo\u2026", 0},
+        {JobPhase::Fetching, 0, 734'003'200, "Downloading Orvelo\u2026 0.0 of 734.0 MB", 0},
+        {JobPhase::Fetching, 12'345'678, 24'691'356, "Downloading Orvelo\u2026 12.3 of 24.6 MB",
+         200},
+        {JobPhase::Fetching, 999'999, 999'999, "Downloading Orvelo\u2026 0.9 of 0.9 MB", 400},
+        {JobPhase::Preparing, 0, 0, "Preparing the drive\u2026", 400},
+        {JobPhase::Writing, 0, 1000, "Writing the installer\u2026 0%", 400},
+        {JobPhase::Writing, 999, 1000, "Writing the installer\u2026 99%", 799},
+        {JobPhase::Writing, 1000, 1000, "Writing the installer\u2026 100%", 800},
+        {JobPhase::Checking, 0, 1000, "Checking the drive\u2026 0%", 800},
+        {JobPhase::Checking, 1000, 1000, "Checking the drive\u2026 100%", 1000},
+        // A count paired with an older, smaller total never runs past the stretch.
+        {JobPhase::Writing, 5000, 1000, "Writing the installer\u2026 100%", 800},
+        {JobPhase::Checking, 7, 0, "Checking the drive\u2026 100%", 1000},
+    };
+    for (const Case& c : cases) {
+        const auto display = progress_display(c.phase, c.done, c.total);
+        ASSERT_TRUE(display.has_value()) << c.text;
+        EXPECT_EQ(display->status_text, c.text);
+        EXPECT_EQ(display->bar_position, c.position) << c.text;
+    }
+    for (const JobPhase phase : {JobPhase::Starting, JobPhase::Succeeded, JobPhase::Failed}) {
+        EXPECT_FALSE(progress_display(phase, 1, 2).has_value());
+    }
+}
+
+TEST(SuccessText, AddsTheVersionSuffixExceptForALocalImage) {
+    EXPECT_EQ(success_text("Stick", "(local image)"),
+              "\u201cStick\u201d now installs Orvelo.\n\nPlug it into the PC, switch the PC on "
+              "and pick the USB drive in its boot menu (usually F12, F11, F9 or Esc while it "
+              "starts). Secure Boot must be off.");
+    EXPECT_TRUE(success_text("Stick", "1.2")
+                    .starts_with("\u201cStick\u201d now installs Orvelo (it fetches the newest "
+                                 "version, 1.2 today).\n\n"));
+    EXPECT_EQ(version_suffix(""), " (it fetches the newest version,  today)");
+}
+
+}  // namespace
+}  // namespace orvelo
