@@ -25,8 +25,9 @@ trap - EXIT
 echo "== Optimised native build and benchmarks (smoke run)"
 cmake --preset release >/dev/null
 cmake --build --preset release
-for bench in $(find build/release/bench -maxdepth 1 -type f -executable -name '*_bench' 2>/dev/null | sort); do
-    "$bench" --benchmark_min_time=0.01 >/dev/null
+for bench in $(find build/release/bench -maxdepth 1 -type f -executable -name "*_bench" 2>/dev/null | sort); do
+    ORVELO_BENCH_IMAGE_MIB=8 ORVELO_BENCH_DIR="$ORVELO_ROOT/build/release" \
+        "$bench" --benchmark_min_time=0.01 >/dev/null
     echo "$bench: ran"
 done
 

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -89,8 +90,12 @@ bool ask_to_erase(const DriveCandidate& drive) {
 
 std::string bar(u32 position) {
     constexpr u32 WIDTH = 30;
-    const u32 filled = position * WIDTH / PROGRESS_RANGE;
-    return "[" + std::string(filled, '#') + std::string(WIDTH - filled, '-') + "]";
+    const u32 filled = std::min(position, PROGRESS_RANGE) * WIDTH / PROGRESS_RANGE;
+    std::string text(WIDTH + 2, '-');
+    text.front() = '[';
+    text.back() = ']';
+    std::fill_n(text.begin() + 1, filled, '#');
+    return text;
 }
 
 // Follows the job like the window's timer: every 250 ms, the status for the current counts. On

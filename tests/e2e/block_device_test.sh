@@ -25,7 +25,7 @@ cd "$work"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-bash "$here/make-test-image.sh" image.img 16
+bash "$here/../../tools/make-gpt-image.sh" image.img 16
 truncate -s 64M backing.img
 loop=$(losetup -f --show backing.img)
 name=$(basename "$loop")

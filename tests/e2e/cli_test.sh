@@ -16,7 +16,7 @@ expect_status() {  # expected status, then the command
     [ "$status" = "$expected" ] || fail "$* exited $status, not $expected: $(cat out.txt err.txt)"
 }
 
-bash "$here/make-test-image.sh" image.img 16
+bash "$here/../../tools/make-gpt-image.sh" image.img 16
 truncate -s 64M drive.img
 
 expect_status 2 "$orvelo"

@@ -10,7 +10,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-bash "$here/make-test-image.sh" image.img 16
+bash "$here/../../tools/make-gpt-image.sh" image.img 16
 image_bytes=$(stat -c %s image.img)
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# make-test-image.sh IMAGE SIZE_MIB: a GPT disk image made by the reference partitioning tool,
+# make-gpt-image.sh IMAGE SIZE_MIB: a GPT disk image made by the reference partitioning tool,
 # with an EFI system partition holding a FAT file system with a file on it, a data partition
 # filled with a pattern, and a small third partition, all with fixed GUIDs.
 set -euo pipefail

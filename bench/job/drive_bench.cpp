@@ -1,0 +1,95 @@
+// Writing and reading back an image on a drive file: the job's own path (layout, exclusive
+// unbuffered write-through writes in 1 MiB pieces, read-back and compare) against dd writing
+// with oflag=direct, reading with iflag=direct and cmp comparing, on the same file in the same
+// run. The image size is ORVELO_BENCH_IMAGE_MIB (default 256); the drive file lives in
+// ORVELO_BENCH_DIR (default the current folder: put it on a real disk, not tmpfs).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "../../tests/job/gpt_image.h"
+#include "core/job_status.h"
+#include "job/install_job.h"
+#include "os/posix/storage_posix.h"
+
+namespace {
+
+using namespace orvelo;
+
+u64 image_sectors() {
+    const char* mib = std::getenv("ORVELO_BENCH_IMAGE_MIB");
+    return (mib != nullptr ? std::strtoull(mib, nullptr, 10) : 256) * 2048;
+}
+
+struct Setup {
+    std::filesystem::path folder;
+    std::filesystem::path image_path;
+    std::filesystem::path drive_path;
+    std::vector<u8> image;
+
+    Setup() {
+        const char* dir = std::getenv("ORVELO_BENCH_DIR");
+        folder = std::filesystem::path(dir != nullptr ? dir : ".") / "orvelo-drive-bench";
+        std::filesystem::create_directories(folder);
+        image_path = folder / "image.img";
+        drive_path = folder / "drive.img";
+        const u64 sectors = image_sectors();
+        image = test::make_gpt_image(sectors, {{34, sectors - 34}});
+        std::ofstream(image_path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()),
+                   static_cast<std::streamsize>(image.size()));
+        // The drive: the image's size plus 16 MiB, so the tail lands apart from the body.
+        std::filesystem::resize_file(image_path, image.size());
+        std::ofstream(drive_path, std::ios::binary).close();
+        std::filesystem::resize_file(drive_path, image.size() + 16 * 1024 * 1024);
+        os::register_disk(0, drive_path.string());
+    }
+    ~Setup() { std::filesystem::remove_all(folder); }
+};
+
+Setup& setup() {
+    static Setup s;
+    return s;
+}
+
+void BM_JobWriteAndCheck(benchmark::State& state) {
+    Setup& s = setup();
+    const DriveCandidate drive{"bench", std::filesystem::file_size(s.drive_path), 0, 512};
+    for (auto _ : state) {
+        JobStatus status;
+        const Status written = write_image(status, drive, s.image);
+        if (!written) {
+            state.SkipWithError(written.error().text.c_str());
+            break;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * s.image.size()));
+}
+
+void BM_DdWriteThenDdReadAndCmp(benchmark::State& state) {
+    Setup& s = setup();
+    const std::string mib = std::to_string(s.image.size() / (1024 * 1024));
+    const std::string command = "dd if='" + s.image_path.string() + "' of='" +
+                                s.drive_path.string() +
+                                "' bs=1M oflag=direct conv=notrunc status=none && dd if='" +
+                                s.drive_path.string() + "' bs=1M iflag=direct count=" + mib +
+                                " status=none | cmp -s - '" + s.image_path.string() + "'";
+    for (auto _ : state) {
+        if (std::system(command.c_str()) != 0) {
+            state.SkipWithError("dd or cmp failed");
+            break;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * s.image.size()));
+}
+
+BENCHMARK(BM_JobWriteAndCheck)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DdWriteThenDdReadAndCmp)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
