@@ -19,7 +19,9 @@ inline constexpr std::uint32_t GENERIC_READ_ACCESS = 0x80000000;
 inline constexpr std::uint32_t GENERIC_WRITE_ACCESS = 0x40000000;
 inline constexpr std::uint32_t SHARE_READ = 1;
 inline constexpr std::uint32_t SHARE_WRITE = 2;
+inline constexpr std::uint32_t CREATE_ALWAYS_FILE = 2;
 inline constexpr std::uint32_t OPEN_EXISTING_FILE = 3;
+inline constexpr std::uint32_t NORMAL_ATTRIBUTES = 0x80;
 inline constexpr std::uint32_t NO_FLAGS = 0;
 inline constexpr std::uint32_t FLAG_WRITE_THROUGH = 0x80000000;
 inline constexpr std::uint32_t FLAG_NO_BUFFERING = 0x20000000;
@@ -61,6 +63,16 @@ void close_handle(Handle handle);
 [[nodiscard]] Handle find_first_volume(std::span<char16_t, VOLUME_NAME_UNITS> name);
 [[nodiscard]] bool find_next_volume(Handle find, std::span<char16_t, VOLUME_NAME_UNITS> name);
 void find_volume_close(Handle find);
+
+// The number of UTF-16 units of the temporary folder's buffer.
+inline constexpr std::size_t TEMP_PATH_UNITS = 260;
+
+// GetTempPathW into the zero-filled `buffer`: the count of units written (the path ends with a
+// separator), or the size needed when it does not fit, or 0 on failure.
+[[nodiscard]] std::uint32_t temp_path(std::span<char16_t, TEMP_PATH_UNITS> buffer);
+
+// CreateDirectoryW(path, no security attributes).
+[[nodiscard]] bool create_directory(const char16_t* path);
 
 // VirtualAlloc(no address, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE): page-aligned,
 // zero-filled, or null. VirtualFree(block, 0, MEM_RELEASE).

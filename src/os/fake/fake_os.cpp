@@ -1,4 +1,5 @@
 #include "os/fake/fake_os.h"
+#include "os/fake/fake_internal.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -32,6 +33,11 @@ void reset_fake_os() {
     os.posted_job_ends.clear();
     os.on_post_job_end = nullptr;
     os.files.clear();
+    os.temp_folder = u"C:\\Users\\ada\\AppData\\Local\\Temp\\";
+    os.directories.clear();
+    os.http_host = "updates.test";
+    os.http_answers.clear();
+    os.open_http.clear();
     os.disks.clear();
     os.volumes.clear();
     os.injections.clear();
@@ -70,6 +76,7 @@ namespace {
 using fake::Effect;
 using fake::fake_os;
 using fake::FakeOs;
+using namespace fake::internal;
 
 constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;
 constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
@@ -87,10 +94,6 @@ std::string hex(std::uint32_t value) {
     return text;
 }
 
-std::string utf8(const std::u16string& text) {
-    return wide_to_utf8(text);
-}
-
 // The log's name for a handle: the path it was opened as, or "find" for an enumeration.
 std::string name_of(FakeOs& os, Handle handle) {
     const auto found = os.open_handles.find(static_cast<std::uintptr_t>(handle));
@@ -98,39 +101,6 @@ std::string name_of(FakeOs& os, Handle handle) {
         return "invalid";
     }
     return found->second.kind == FakeOs::Open::Kind::Find ? "find" : utf8(found->second.path);
-}
-
-void log(FakeOs& os, std::string call) {
-    os.calls.push_back(std::move(call));
-}
-
-// Counts one call of `name` against the injections and gives the effect of the one it hits.
-std::optional<fake::Injection> hit(FakeOs& os, const std::string& name) {
-    for (auto it = os.injections.begin(); it != os.injections.end(); ++it) {
-        if (it->call == name && --it->occurrence == 0) {
-            fake::Injection injection = *it;
-            os.injections.erase(it);
-            return injection;
-        }
-    }
-    return std::nullopt;
-}
-
-bool fail_with(FakeOs& os, std::uint32_t error) {
-    os.last_error = error;
-    return false;
-}
-
-void notify(const std::string& name) {
-    std::function<void(const std::string&)> observer;
-    {
-        FakeOs& os = fake_os();
-        const std::lock_guard lock(os.mutex);
-        observer = os.on_call;
-    }
-    if (observer) {
-        observer(name);
-    }
 }
 
 FakeOs::Open* find_open(FakeOs& os, Handle handle) {
@@ -195,6 +165,15 @@ Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t sha
             return INVALID_HANDLE;
         }
         return add_open(os, {FakeOs::Open::Kind::Volume, name, flags});
+    }
+    if (disposition == CREATE_ALWAYS_FILE) {
+        const std::size_t separator = name.rfind(u'\\');
+        if (separator != std::u16string::npos &&
+            !os.directories.contains(name.substr(0, separator))) {
+            fail_with(os, 3);  // ERROR_PATH_NOT_FOUND
+            return INVALID_HANDLE;
+        }
+        os.files[name].clear();
     }
     if (os.files.contains(name)) {
         return add_open(os, {FakeOs::Open::Kind::File, name, flags});
@@ -298,12 +277,24 @@ bool write_file(Handle handle, const void* buffer, std::uint32_t length,
     done_bytes = 0;
     log(os, "write_file(" + name_of(os, handle) + ", " + std::to_string(length) + ")");
     FakeOs::Open* open = find_open(os, handle);
-    if (open == nullptr || open->kind != FakeOs::Open::Kind::Disk) {
+    if (open == nullptr ||
+        (open->kind != FakeOs::Open::Kind::Disk && open->kind != FakeOs::Open::Kind::File)) {
         return fail_with(os, ERROR_INVALID_HANDLE);
     }
     const auto injection = hit(os, "write_file");
     if (injection && injection->effect == Effect::Fail) {
         return fail_with(os, injection->error);
+    }
+    if (open->kind == FakeOs::Open::Kind::File) {
+        std::vector<std::uint8_t>& file = os.files[open->path];
+        const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+        if (file.size() < open->position + length) {
+            file.resize(open->position + length);
+        }
+        std::memcpy(file.data() + open->position, bytes, length);
+        open->position += length;
+        done_bytes = length;
+        return true;
     }
     if (!transfer_allowed(os, *open, buffer, length)) {
         return false;
@@ -426,6 +417,35 @@ void find_volume_close(Handle find) {
     const std::lock_guard lock(os.mutex);
     log(os, "find_volume_close()");
     os.open_handles.erase(static_cast<std::uintptr_t>(find));
+}
+
+std::uint32_t temp_path(std::span<char16_t, TEMP_PATH_UNITS> buffer) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "temp_path()");
+    if (const auto injection = hit(os, "temp_path")) {
+        fail_with(os, injection->error);
+        return 0;
+    }
+    if (os.temp_folder.size() >= buffer.size()) {
+        return static_cast<std::uint32_t>(os.temp_folder.size() + 1);
+    }
+    std::copy(os.temp_folder.begin(), os.temp_folder.end(), buffer.begin());
+    return static_cast<std::uint32_t>(os.temp_folder.size());
+}
+
+bool create_directory(const char16_t* path) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    const std::u16string name(path);
+    log(os, "create_directory(" + utf8(name) + ")");
+    if (const auto injection = hit(os, "create_directory")) {
+        return fail_with(os, injection->error);
+    }
+    if (!os.directories.insert(name).second) {
+        return fail_with(os, 183);  // ERROR_ALREADY_EXISTS
+    }
+    return true;
 }
 
 void* allocate_pages(std::size_t size_bytes) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "os/file.h"
+#include "os/http.h"
 #include "os/system.h"
 
 namespace orvelo::fake {
@@ -53,6 +54,15 @@ struct Injection {
     std::uint32_t error = 31;  // ERROR_GEN_FAILURE
 };
 
+// What the fake HTTP server answers for one path: a status, then the body in the pieces given
+// (each read gives at most one piece). `broken_after_pieces` makes the read after that many
+// pieces fail, as a connection that breaks off.
+struct FakeAnswer {
+    std::uint32_t status = 200;
+    std::vector<std::vector<std::uint8_t>> pieces = {};  // none may be empty
+    std::optional<std::size_t> broken_after_pieces = {};
+};
+
 struct FakeOs {
     // Process and errors.
     std::uint32_t last_error = 0;
@@ -65,12 +75,28 @@ struct FakeOs {
 
     // Files by path, disks by their "\\.\PhysicalDriveN" path, volumes in enumeration order.
     std::map<std::u16string, std::vector<std::uint8_t>> files;
+    std::u16string temp_folder = u"C:\\Users\\ada\\AppData\\Local\\Temp\\";
+    std::set<std::u16string> directories;
     std::map<std::u16string, FakeDisk> disks;
     std::vector<FakeVolume> volumes;
     std::vector<Injection> injections;
     // Called before each seam call that moves data, with its name: a test can act "during" a
     // job, for example request a stop once a given piece has been written.
     std::function<void(const std::string&)> on_call;
+
+    // The HTTP server: the host it answers as, and its answers by path. A host other than
+    // `http_host` cannot be reached; a path without an answer gets 404.
+    std::string http_host = "updates.test";
+    std::map<std::string, FakeAnswer> http_answers;
+    struct HttpOpen {
+        enum class Kind { Session, Connection, Request } kind;
+        std::string host = {};
+        std::string path = {};
+        std::size_t next_piece = 0;
+        std::size_t offset_in_piece = 0;
+        bool answered = false;
+    };
+    std::map<std::uintptr_t, HttpOpen> open_http;
 
     // Handles and page allocations the code holds now.
     struct Open {

@@ -6,7 +6,7 @@
 //   locking a volume             -> a probe: the partition opens with O_EXCL (is not in use)
 //   writable test                -> BLKROGET
 //   re-reading the partitions    -> BLKRRPART
-// errno is the error code; every failing function leaves it set.
+// A failing function leaves errno as the thread's last error code.
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -27,6 +27,7 @@
 #include "core/unicode.h"
 #include "os/file.h"
 #include "os/posix/storage_posix.h"
+#include "os/posix/system_posix.h"
 
 namespace orvelo::os {
 namespace {
@@ -117,7 +118,11 @@ std::string resolve(const std::string& path, bool& is_disk) {
     if (path.starts_with(VOLUME_PREFIX) && path.ends_with("}")) {
         return path.substr(VOLUME_PREFIX.size(), path.size() - VOLUME_PREFIX.size() - 1);
     }
-    return path;
+    // The portable code joins paths with the Windows separator (the cache file's path); here a
+    // backslash separates folders too.
+    std::string local = path;
+    std::replace(local.begin(), local.end(), '\\', '/');
+    return local;
 }
 
 std::string path_of(Handle handle) {
@@ -138,13 +143,13 @@ void copy_name(const std::string& name, std::span<char16_t, VOLUME_NAME_UNITS> o
 
 int open_with(const std::string& target, int mode, std::uint32_t flags) {
     if ((flags & FLAG_NO_BUFFERING) != 0) {
-        const int fd = open(target.c_str(), mode | O_DIRECT);
+        const int fd = open(target.c_str(), mode | O_DIRECT, 0644);
         if (fd >= 0 || errno != EINVAL) {
             return fd;
         }
         // A file system without direct I/O (tmpfs): write-through alone.
     }
-    return open(target.c_str(), mode);
+    return open(target.c_str(), mode, 0644);
 }
 
 }  // namespace
@@ -154,12 +159,13 @@ void register_disk(std::uint32_t number, const std::string& path) {
     registry().disks[number] = path;
 }
 
-Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t, std::uint32_t,
-                   std::uint32_t flags) {
+Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t,
+                   std::uint32_t disposition, std::uint32_t flags) {
     bool is_disk = false;
     const std::string target = resolve(utf8_path(path), is_disk);
     if (target.empty()) {
         errno = ENOENT;
+        set_last_error_from_errno();
         return INVALID_HANDLE;
     }
     const bool reads = (access & GENERIC_READ_ACCESS) != 0 || access == NO_ACCESS;
@@ -168,10 +174,13 @@ Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t, st
     if ((flags & FLAG_WRITE_THROUGH) != 0) {
         mode |= O_DSYNC;
     }
+    if (disposition == CREATE_ALWAYS_FILE) {
+        mode |= O_CREAT | O_TRUNC;
+    }
     if (is_disk && writes && is_block_device(target)) {
         mode |= O_EXCL;  // fails with EBUSY while anything has a partition mounted
     }
-    int fd = open_with(target, mode, flags);
+    int fd = open_with(target, mode, flags & (FLAG_NO_BUFFERING | FLAG_WRITE_THROUGH));
     if (fd < 0 && is_disk && writes && (errno == EROFS || errno == EACCES) &&
         is_block_device(target)) {
         // A read-only device (a locked card) opens for reading, so that the writable test can
@@ -179,6 +188,7 @@ Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t, st
         fd = open_with(target, (mode & ~O_ACCMODE) | O_RDONLY, flags);
     }
     if (fd < 0) {
+        set_last_error_from_errno();
         return INVALID_HANDLE;
     }
     const std::lock_guard lock(registry().mutex);
@@ -197,24 +207,25 @@ void close_handle(Handle handle) {
 bool get_file_size(Handle handle, std::uint64_t& size_bytes) {
     struct stat info {};
     if (fstat(fd_of(handle), &info) != 0) {
-        return false;
+        return set_last_error_from_errno();
     }
     if (S_ISBLK(info.st_mode)) {
-        return ioctl(fd_of(handle), BLKGETSIZE64, &size_bytes) == 0;
+        return ioctl(fd_of(handle), BLKGETSIZE64, &size_bytes) == 0 || set_last_error_from_errno();
     }
     size_bytes = static_cast<std::uint64_t>(info.st_size);
     return true;
 }
 
 bool set_file_pointer(Handle handle, std::uint64_t offset) {
-    return lseek(fd_of(handle), static_cast<off_t>(offset), SEEK_SET) >= 0;
+    return lseek(fd_of(handle), static_cast<off_t>(offset), SEEK_SET) >= 0 ||
+           set_last_error_from_errno();
 }
 
 bool read_file(Handle handle, void* buffer, std::uint32_t length, std::uint32_t& done_bytes) {
     done_bytes = 0;
     const ssize_t done = read(fd_of(handle), buffer, length);
     if (done < 0) {
-        return false;
+        return set_last_error_from_errno();
     }
     done_bytes = static_cast<std::uint32_t>(done);
     return true;
@@ -225,14 +236,14 @@ bool write_file(Handle handle, const void* buffer, std::uint32_t length,
     done_bytes = 0;
     const ssize_t done = write(fd_of(handle), buffer, length);
     if (done < 0) {
-        return false;
+        return set_last_error_from_errno();
     }
     done_bytes = static_cast<std::uint32_t>(done);
     return true;
 }
 
 bool flush_file_buffers(Handle handle) {
-    return fsync(fd_of(handle)) == 0;
+    return fsync(fd_of(handle)) == 0 || set_last_error_from_errno();
 }
 
 bool device_io_control(Handle handle, std::uint32_t code, const void*, std::uint32_t, void* out,
@@ -244,7 +255,7 @@ bool device_io_control(Handle handle, std::uint32_t code, const void*, std::uint
             std::uint32_t disk = 0;
             if (out_size < 32 || !disk_number_of_partition(path, disk)) {
                 errno = ENOTTY;
-                return false;
+                return set_last_error_from_errno();
             }
             const std::uint32_t count = 1;
             std::memcpy(out, &count, 4);
@@ -254,7 +265,7 @@ bool device_io_control(Handle handle, std::uint32_t code, const void*, std::uint
         case LOCK_VOLUME: {
             const int probe = open(path.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
             if (probe < 0) {
-                return false;
+                return set_last_error_from_errno();
             }
             close(probe);
             return true;
@@ -263,23 +274,27 @@ bool device_io_control(Handle handle, std::uint32_t code, const void*, std::uint
             return true;  // the lock's probe found nothing mounted
         case DISK_IS_WRITABLE: {
             if (!block) {
-                return (fcntl(fd_of(handle), F_GETFL) & O_ACCMODE) != O_RDONLY;
+                if ((fcntl(fd_of(handle), F_GETFL) & O_ACCMODE) == O_RDONLY) {
+                    errno = EROFS;
+                    return set_last_error_from_errno();
+                }
+                return true;
             }
             int read_only = 0;
             if (ioctl(fd_of(handle), BLKROGET, &read_only) != 0) {
-                return false;
+                return set_last_error_from_errno();
             }
             if (read_only != 0) {
                 errno = EROFS;
-                return false;
+                return set_last_error_from_errno();
             }
             return true;
         }
         case DISK_UPDATE_PROPERTIES:
-            return !block || ioctl(fd_of(handle), BLKRRPART) == 0;
+            return !block || ioctl(fd_of(handle), BLKRRPART) == 0 || set_last_error_from_errno();
         default:
             errno = ENOTTY;
-            return false;
+            return set_last_error_from_errno();
     }
 }
 
@@ -308,6 +323,7 @@ Handle find_first_volume(std::span<char16_t, VOLUME_NAME_UNITS> name) {
     }
     if (names.empty()) {
         errno = ENOENT;
+        set_last_error_from_errno();
         return INVALID_HANDLE;
     }
     copy_name(names.front(), name);
@@ -323,7 +339,7 @@ bool find_next_volume(Handle find, std::span<char16_t, VOLUME_NAME_UNITS> name) 
     auto& left = registry().finds[static_cast<std::uintptr_t>(find)];
     if (left.empty()) {
         errno = ENOENT;
-        return false;
+        return set_last_error_from_errno();
     }
     copy_name(left.front(), name);
     left.erase(left.begin());
@@ -335,12 +351,33 @@ void find_volume_close(Handle find) {
     registry().finds.erase(static_cast<std::uintptr_t>(find));
 }
 
+std::uint32_t temp_path(std::span<char16_t, TEMP_PATH_UNITS> buffer) {
+    const char* folder = std::getenv("TMPDIR");
+    std::string path = folder != nullptr && *folder != 0 ? folder : "/tmp";
+    if (!path.ends_with('/')) {
+        path.push_back('/');
+    }
+    const WideString wide = utf8_to_wide(path);
+    const std::size_t units = wide.size() - 1;
+    if (units >= buffer.size()) {
+        return static_cast<std::uint32_t>(units + 1);
+    }
+    std::copy(wide.begin(), wide.end(), buffer.begin());
+    return static_cast<std::uint32_t>(units);
+}
+
+bool create_directory(const char16_t* path) {
+    return mkdir(utf8_path(path).c_str(), 0755) == 0 || set_last_error_from_errno();
+}
+
 void* allocate_pages(std::size_t size_bytes) {
     const long page = sysconf(_SC_PAGESIZE);
     void* block = std::aligned_alloc(static_cast<std::size_t>(page), size_bytes);
-    if (block != nullptr) {
-        std::memset(block, 0, size_bytes);
+    if (block == nullptr) {
+        set_last_error_from_errno();
+        return nullptr;
     }
+    std::memset(block, 0, size_bytes);
     return block;
 }
 

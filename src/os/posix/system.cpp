@@ -1,9 +1,11 @@
-// The seam on Linux, for the native command-line front end: errno and strerror stand in for the
-// Windows error code and its text, and the end-of-job message goes to a handler the front end
-// installs.
+// The seam on Linux, for the native command-line front end: errno values (and the HTTP
+// library's codes) with their texts stand in for the Windows error code and its text, and the
+// end-of-job message goes to a handler the front end installs.
 #include "os/posix/system_posix.h"
 
 #include "core/unicode.h"
+
+#include <curl/curl.h>
 
 #include <cerrno>
 #include <cstring>
@@ -16,20 +18,12 @@ namespace {
 
 std::atomic<JobEndHandler> job_end_handler{nullptr};
 
-}  // namespace
+// The calling thread's last error: an errno value, or a code in the HTTP library's range. Every
+// failing seam function sets it, like the system's last error on Windows.
+thread_local std::uint32_t thread_last_error = 0;
 
-std::uint32_t last_error_code() {
-    return static_cast<std::uint32_t>(errno);
-}
-
-std::uint32_t system_message(std::uint32_t code, std::span<char16_t, SYSTEM_MESSAGE_UNITS> buffer) {
-    // strerror_r's texts are ASCII in the C locale. Unknown codes give "Unknown error N", which
-    // carries no more than the "error N" form, so they count as having no text.
-    char text[SYSTEM_MESSAGE_UNITS];
-    const char* message = strerror_r(static_cast<int>(code), text, sizeof text);
-    if (message == nullptr || std::strncmp(message, "Unknown error", 13) == 0) {
-        return 0;
-    }
+// Writes `message` (ASCII) into the buffer as the system's text; 0 when it does not fit.
+std::uint32_t copy_message(const char* message, std::span<char16_t, SYSTEM_MESSAGE_UNITS> buffer) {
     const std::size_t length = std::strlen(message);
     if (length >= buffer.size()) {
         return 0;
@@ -39,6 +33,36 @@ std::uint32_t system_message(std::uint32_t code, std::span<char16_t, SYSTEM_MESS
     }
     buffer[length] = u'\0';
     return static_cast<std::uint32_t>(length);
+}
+
+}  // namespace
+
+void set_last_error(std::uint32_t code) {
+    thread_last_error = code;
+}
+
+bool set_last_error_from_errno() {
+    thread_last_error = static_cast<std::uint32_t>(errno);
+    return false;
+}
+
+std::uint32_t last_error_code() {
+    return thread_last_error;
+}
+
+std::uint32_t system_message(std::uint32_t code, std::span<char16_t, SYSTEM_MESSAGE_UNITS> buffer) {
+    if (code >= CURL_ERROR_BASE) {
+        return copy_message(curl_easy_strerror(static_cast<CURLcode>(code - CURL_ERROR_BASE)),
+                            buffer);
+    }
+    // strerror_r's texts are ASCII in the C locale. Unknown codes give "Unknown error N", which
+    // carries no more than the "error N" form, so they count as having no text.
+    char text[SYSTEM_MESSAGE_UNITS];
+    const char* message = strerror_r(static_cast<int>(code), text, sizeof text);
+    if (message == nullptr || std::strncmp(message, "Unknown error", 13) == 0) {
+        return 0;
+    }
+    return copy_message(message, buffer);
 }
 
 std::u16string command_line() {

@@ -83,6 +83,14 @@ void find_volume_close(Handle find) {
     FindVolumeClose(native(find));
 }
 
+std::uint32_t temp_path(std::span<char16_t, TEMP_PATH_UNITS> buffer) {
+    return GetTempPathW(static_cast<DWORD>(buffer.size()), reinterpret_cast<LPWSTR>(buffer.data()));
+}
+
+bool create_directory(const char16_t* path) {
+    return CreateDirectoryW(reinterpret_cast<LPCWSTR>(path), nullptr) != 0;
+}
+
 void* allocate_pages(std::size_t size_bytes) {
     return VirtualAlloc(nullptr, size_bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
 }

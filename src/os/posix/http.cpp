@@ -1,0 +1,245 @@
+// The HTTP seam on Linux, through libcurl's multi interface so that the body can be read piece
+// by piece like WinHTTP's: TLS with the system's certificate store, redirects followed, proxies
+// from the environment, and the four timeouts (resolution and connection together as curl's
+// connect timeout; sending and receiving as a stall of that long with no byte moving). A failed
+// call leaves a curl error code in the private range that system_message words.
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "core/unicode.h"
+#include "os/http.h"
+#include "os/posix/system_posix.h"
+
+namespace orvelo::os {
+namespace {
+
+struct Session {
+    std::string user_agent;
+};
+
+struct Connection {
+    Session* session;
+    std::string host;
+    std::uint16_t port;
+};
+
+struct Request {
+    Connection* connection;
+    std::string url;
+    CURL* easy = nullptr;
+    CURLM* multi = nullptr;
+    std::deque<unsigned char> pending;  // body bytes received, not yet read
+    bool paused = false;
+    bool headers_done = false;  // the final answer's headers have arrived
+    bool finished = false;
+    CURLcode result = CURLE_OK;
+};
+
+enum class Kind { Session, Connection, Request };
+
+struct Handle {
+    Kind kind;
+    std::unique_ptr<Session> session;
+    std::unique_ptr<Connection> connection;
+    std::unique_ptr<Request> request;
+};
+
+std::string utf8(const char16_t* text) {
+    std::size_t length = 0;
+    while (text[length] != 0) {
+        ++length;
+    }
+    return wide_to_utf8(std::span<const char16_t>(text, length));
+}
+
+Handle* handle_of(HttpHandle handle) {
+    return reinterpret_cast<Handle*>(static_cast<std::uintptr_t>(handle));
+}
+
+HttpHandle wrap(Handle* handle) {
+    return HttpHandle(reinterpret_cast<std::uintptr_t>(handle));
+}
+
+void set_curl_error(CURLcode code) {
+    set_last_error(CURL_ERROR_BASE + static_cast<std::uint32_t>(code));
+}
+
+constexpr std::size_t PENDING_LIMIT = 256 * 1024;  // pause the transfer beyond this
+
+size_t on_body(char* data, size_t size, size_t count, void* context) {
+    auto* request = static_cast<Request*>(context);
+    if (request->pending.size() > PENDING_LIMIT) {
+        request->paused = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    request->headers_done = true;
+    request->pending.insert(request->pending.end(), data, data + size * count);
+    return size * count;
+}
+
+size_t on_header(char* data, size_t size, size_t count, void* context) {
+    auto* request = static_cast<Request*>(context);
+    const std::size_t length = size * count;
+    // The blank line ends a header block. Interim (1xx) answers and followed redirects (3xx
+    // with a location) are followed by more; the final answer's block ends the wait.
+    if (length <= 2 && (length == 0 || data[0] == '\r' || data[0] == '\n')) {
+        long status = 0;
+        curl_easy_getinfo(request->easy, CURLINFO_RESPONSE_CODE, &status);
+        char* location = nullptr;
+        curl_easy_getinfo(request->easy, CURLINFO_REDIRECT_URL, &location);
+        const bool interim = status < 200 || (status >= 300 && status < 400 && location != nullptr);
+        if (!interim) {
+            request->headers_done = true;
+        }
+    }
+    return length;
+}
+
+// Runs the transfer until `done` holds or the transfer ends. False with the error set when the
+// transfer failed.
+template <class Done>
+bool pump(Request& request, Done done) {
+    while (!done() && !request.finished) {
+        int running = 0;
+        const CURLMcode code = curl_multi_perform(request.multi, &running);
+        if (code != CURLM_OK) {
+            request.finished = true;
+            request.result = CURLE_OUT_OF_MEMORY;
+            break;
+        }
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(request.multi, &queued)) {
+            if (message->msg == CURLMSG_DONE) {
+                request.finished = true;
+                request.result = message->data.result;
+            }
+        }
+        if (!done() && !request.finished) {
+            curl_multi_poll(request.multi, nullptr, 0, 1000, nullptr);
+        }
+    }
+    if (request.finished && request.result != CURLE_OK && !done()) {
+        set_curl_error(request.result);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+HttpHandle http_open(const char16_t* user_agent) {
+    static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (initialised != CURLE_OK) {
+        set_curl_error(initialised);
+        return NO_HTTP_HANDLE;
+    }
+    auto* handle = new Handle{Kind::Session, std::make_unique<Session>(), nullptr, nullptr};
+    handle->session->user_agent = utf8(user_agent);
+    return wrap(handle);
+}
+
+void http_set_timeouts(HttpHandle) {}  // applied to each request: curl's are per transfer
+
+HttpHandle http_connect(HttpHandle session, const char16_t* host, std::uint16_t port) {
+    auto* handle = new Handle{Kind::Connection, nullptr, std::make_unique<Connection>(), nullptr};
+    handle->connection->session = handle_of(session)->session.get();
+    handle->connection->host = utf8(host);
+    handle->connection->port = port;
+    return wrap(handle);
+}
+
+HttpHandle http_open_request(HttpHandle connection, const char16_t* path, bool secure) {
+    Connection* owner = handle_of(connection)->connection.get();
+    auto request = std::make_unique<Request>();
+    request->connection = owner;
+    request->url = std::string(secure ? "https://" : "http://") + owner->host + ":" +
+                   std::to_string(owner->port) + utf8(path);
+    request->easy = curl_easy_init();
+    request->multi = curl_multi_init();
+    if (request->easy == nullptr || request->multi == nullptr) {
+        if (request->easy != nullptr)
+            curl_easy_cleanup(request->easy);
+        if (request->multi != nullptr)
+            curl_multi_cleanup(request->multi);
+        set_curl_error(CURLE_FAILED_INIT);
+        return NO_HTTP_HANDLE;
+    }
+    CURL* easy = request->easy;
+    curl_easy_setopt(easy, CURLOPT_URL, request->url.c_str());
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, owner->session->user_agent.c_str());
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(RESOLVE_TIMEOUT_MS + CONNECT_TIMEOUT_MS));
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(RECEIVE_TIMEOUT_MS / 1000));
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, on_body);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, request.get());
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, on_header);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, request.get());
+    auto* handle = new Handle{Kind::Request, nullptr, nullptr, std::move(request)};
+    return wrap(handle);
+}
+
+bool http_send_request(HttpHandle request_handle) {
+    Request& request = *handle_of(request_handle)->request;
+    if (curl_multi_add_handle(request.multi, request.easy) != CURLM_OK) {
+        set_curl_error(CURLE_FAILED_INIT);
+        return false;
+    }
+    return true;
+}
+
+bool http_receive_response(HttpHandle request_handle) {
+    Request& request = *handle_of(request_handle)->request;
+    return pump(request, [&] { return request.headers_done; });
+}
+
+std::uint32_t http_status_code(HttpHandle request_handle) {
+    Request& request = *handle_of(request_handle)->request;
+    long status = 0;
+    if (curl_easy_getinfo(request.easy, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(status);
+}
+
+bool http_read_data(HttpHandle request_handle, void* buffer, std::uint32_t length,
+                    std::uint32_t& read_bytes) {
+    read_bytes = 0;
+    Request& request = *handle_of(request_handle)->request;
+    if (request.paused && request.pending.size() <= PENDING_LIMIT) {
+        request.paused = false;
+        curl_easy_pause(request.easy, CURLPAUSE_CONT);
+    }
+    if (!pump(request, [&] { return !request.pending.empty(); })) {
+        return false;
+    }
+    const std::size_t count = std::min<std::size_t>(length, request.pending.size());
+    std::copy_n(request.pending.begin(), count, static_cast<unsigned char*>(buffer));
+    request.pending.erase(request.pending.begin(), request.pending.begin() + count);
+    read_bytes = static_cast<std::uint32_t>(count);
+    return true;
+}
+
+void http_close(HttpHandle handle) {
+    Handle* owned = handle_of(handle);
+    if (owned->kind == Kind::Request) {
+        Request& request = *owned->request;
+        curl_multi_remove_handle(request.multi, request.easy);
+        curl_easy_cleanup(request.easy);
+        curl_multi_cleanup(request.multi);
+    }
+    delete owned;
+}
+
+}  // namespace orvelo::os
