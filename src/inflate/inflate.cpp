@@ -114,7 +114,7 @@ Status emit_byte(OutputWindow& out, u8 byte) {
     if (out.total_out >= out.limit) {
         return fail_with(msg::INFLATE_LARGER_THAN_STATED);
     }
-    out.buffer[out.fill++] = byte;
+    window_bytes(out)[out.fill++] = byte;
     ++out.total_out;
     return {};
 }
@@ -135,7 +135,8 @@ inline void copy_match(u8* destination, std::size_t distance, std::size_t length
         // The output repeats with period `distance`, so it also repeats with the first multiple
         // of `distance` that is at least 8: write that many bytes one by one, then words from
         // that far back.
-        const std::size_t period = distance * ((8 + distance - 1) / distance);
+        static constexpr u8 PERIOD[16] = {0, 0, 8, 9, 8, 10, 12, 14, 8, 9, 10, 11, 12, 13, 14, 15};
+        const std::size_t period = PERIOD[distance];
         const std::size_t head = std::min(period, length);
         for (std::size_t done = 0; done < head; ++done) {
             destination[done] = source[done];
@@ -158,7 +159,7 @@ Status decode_block_codes(BitReader& in, OutputWindow& out, const HuffmanTable& 
     std::size_t pos = in.pos;
     std::size_t filled = in.filled;
 
-    u8* const window = out.buffer.get();
+    u8* window = window_bytes(out);
     const u64 limit = out.limit;
     std::size_t fill = out.fill;
     u64 base = out.total_out - fill;  // total_out == base + fill
@@ -180,6 +181,7 @@ Status decode_block_codes(BitReader& in, OutputWindow& out, const HuffmanTable& 
         bit_count = in.bit_count;
         pos = in.pos;
         filled = in.filled;
+        window = window_bytes(out);
         fill = out.fill;
         base = out.total_out - fill;
         fill_end = fill_end_now();
@@ -295,7 +297,7 @@ Status decode_block_codes(BitReader& in, OutputWindow& out, const HuffmanTable& 
                 }
             }
         }
-        // fill >= min(total_out, HISTORY_BYTES) >= distance, so the match starts inside buffer.
+        // fill >= min(total_out, HISTORY_BYTES) >= distance, so the match starts in the window.
         copy_match(window + fill, distance, length);
         fill += length;
     }
@@ -353,7 +355,7 @@ Status stored_block(BitReader& in, OutputWindow& out) {
         }
         const std::size_t count = static_cast<std::size_t>(std::min<u64>(
             {left, in.filled - in.pos, WINDOW_BYTES - out.fill, out.limit - out.total_out}));
-        std::memcpy(out.buffer.get() + out.fill, in.chunk.get() + in.pos, count);
+        std::memcpy(window_bytes(out) + out.fill, in.chunk.get() + in.pos, count);
         in.pos += count;
         out.fill += count;
         out.total_out += count;

@@ -8,21 +8,25 @@ namespace orvelo {
 
 OutputWindow make_output_window(ByteSink& sink, u64 limit) {
     OutputWindow window;
-    window.buffer = std::make_unique<u8[]>(WINDOW_BYTES + WINDOW_SLACK_BYTES);
+    window.buffer = std::make_unique<u8[]>(WINDOW_ALLOCATION_BYTES);
     window.sink = &sink;
     window.limit = limit;
     return window;
 }
 
 Status flush_window(OutputWindow& window) {
-    u8* const buffer = window.buffer.get();
+    u8* const bytes = window_bytes(window);
     if (Status written = window.sink->write(
-            std::span<const u8>(buffer + window.flushed, window.fill - window.flushed));
+            std::span<const u8>(bytes + window.flushed, window.fill - window.flushed));
         !written) {
         return written;
     }
     const std::size_t keep = std::min(window.fill, HISTORY_BYTES);
-    std::memmove(buffer, buffer + window.fill - keep, keep);
+    window.start += window.fill - keep;
+    if (window.start + WINDOW_BYTES + WINDOW_SLACK_BYTES > WINDOW_ALLOCATION_BYTES) {
+        std::memmove(window.buffer.get(), window.buffer.get() + window.start, keep);
+        window.start = 0;
+    }
     window.fill = keep;
     window.flushed = keep;
     return {};
