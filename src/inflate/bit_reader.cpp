@@ -4,7 +4,7 @@ namespace orvelo {
 
 BitReader make_bit_reader(ByteSource& source) {
     BitReader reader;
-    reader.chunk = std::make_unique<u8[]>(INPUT_CHUNK_BYTES);
+    reader.chunk = std::make_unique_for_overwrite<u8[]>(INPUT_CHUNK_BYTES);
     reader.source = &source;
     return reader;
 }

@@ -8,7 +8,7 @@ namespace orvelo {
 
 OutputWindow make_output_window(ByteSink& sink, u64 limit) {
     OutputWindow window;
-    window.buffer = std::make_unique<u8[]>(WINDOW_ALLOCATION_BYTES);
+    window.buffer = std::make_unique_for_overwrite<u8[]>(WINDOW_ALLOCATION_BYTES);
     window.sink = &sink;
     window.limit = limit;
     return window;
