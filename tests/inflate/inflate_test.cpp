@@ -381,6 +381,10 @@ std::string printable_name(const testing::TestParamInfo<Case>& info) {
     return info.param.name;
 }
 
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class InflateFailure : public testing::TestWithParam<Case> {};
 
 TEST_P(InflateFailure, GivesItsText) {
