@@ -133,7 +133,7 @@ std::vector<Case> failure_cases() {
         cases.push_back({std::move(name), std::move(stream), limit, error, ""});
     };
     add("EmptyInput", {}, msg::INFLATE_ENDS_EARLY);
-    add("HeaderCutShort", {0x05}, msg::INFLATE_ENDS_EARLY);  // fixed block, then nothing
+    add("HeaderCutShort", {0x05}, msg::INFLATE_ENDS_EARLY);  // a dynamic block, its counts cut
     {
         std::vector<u8> s = DeflateWriter().stored(true, "hello").bytes();
         s.resize(s.size() - 2);
