@@ -1,0 +1,56 @@
+// The two ends of the deflate decoder: where compressed bytes come from and where decoded bytes
+// go. Both are supplied by the caller; their failures travel through the decoder unchanged.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <span>
+
+#include "core/error_text.h"
+#include "core/types.h"
+
+namespace orvelo {
+
+// Compressed input. read() copies up to buffer.size() bytes into the front of buffer and answers
+// their count; 0 means that the data has ended. The decoder never calls it again after a 0, and
+// never uses more than the answered count.
+class ByteSource {
+  public:
+    [[nodiscard]] virtual Result<std::size_t> read(std::span<u8> buffer) = 0;
+
+  protected:
+    ~ByteSource() = default;
+};
+
+// Decoded output. write() takes all of the bytes or fails. The decoder's first call carries at
+// most 65536 bytes, every later one at most 32768, and the last call of a successful stream is
+// made even when it carries none.
+class ByteSink {
+  public:
+    [[nodiscard]] virtual Status write(std::span<const u8> bytes) = 0;
+
+  protected:
+    ~ByteSink() = default;
+};
+
+// A cursor over bytes held in memory: each read takes the next bytes that fit, then 0 at the end.
+class MemorySource final : public ByteSource {
+  public:
+    explicit MemorySource(std::span<const u8> input) : input_(input) {}
+
+    [[nodiscard]] Result<std::size_t> read(std::span<u8> buffer) override {
+        const std::size_t count = std::min(buffer.size(), input_.size() - position_);
+        if (count != 0) {
+            std::memcpy(buffer.data(), input_.data() + position_, count);
+        }
+        position_ += count;
+        return count;
+    }
+
+  private:
+    std::span<const u8> input_;
+    std::size_t position_ = 0;  // bytes of input already handed out, at most input_.size()
+};
+
+}  // namespace orvelo
