@@ -131,8 +131,8 @@ Sha256Digest signed_document_digest(std::span<const u8> body) {
     return sha256_finish(context);
 }
 
-JobResult<std::string> check_signed_document(std::span<const u8> document,
-                                             std::span<const TrustedKey> keys) {
+JobResult<std::string> check_signed_document_with_keys(std::span<const u8> document,
+                                                       std::span<const TrustedKey> keys) {
     const std::optional<std::size_t> line_count = count_signature_lines(document);
     if (!line_count) {
         return refuse();
@@ -177,7 +177,7 @@ JobResult<std::string> check_signed_document(std::span<const u8> document,
 }
 
 JobResult<std::string> check_signed_document(std::span<const u8> document, bool dev_keys) {
-    return check_signed_document(document, trusted_keys(dev_keys));
+    return check_signed_document_with_keys(document, trusted_keys(dev_keys));
 }
 
 }  // namespace orvelo

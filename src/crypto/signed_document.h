@@ -24,8 +24,9 @@ inline constexpr std::size_t SIGNATURE_LINE_BYTES = 157;
 // The body as text when at least one line verifies under `keys` and no line by a key in `keys`
 // fails; NotInstaller when such a body is not UTF-8; NotSigned for every other refusal (framing,
 // a malformed line even by an unknown key, a bad signature by a known key, nothing verified).
-[[nodiscard]] JobResult<std::string> check_signed_document(std::span<const u8> document,
-                                                           std::span<const TrustedKey> keys);
+// (A name of its own: an array of keys would otherwise convert to the bool of the overload below.)
+[[nodiscard]] JobResult<std::string> check_signed_document_with_keys(
+    std::span<const u8> document, std::span<const TrustedKey> keys);
 
 // The same against DEV_KEYS when `dev_keys` is set, RELEASE_KEYS otherwise.
 [[nodiscard]] JobResult<std::string> check_signed_document(std::span<const u8> document,

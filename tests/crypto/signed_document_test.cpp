@@ -118,6 +118,17 @@ TEST_F(SignedDocumentTest, WhichKeysAreTrustedWithAndWithoutDev) {
     }
 }
 
+TEST_F(SignedDocumentTest, AnyKeyTableCanBeChosen) {
+    const std::string release = body_ + release_line_;
+    const std::string development = body_ + development_line_;
+    const std::array<TrustedKey, 1> development_only = {DEVELOPMENT_KEY};
+    EXPECT_EQ(check_signed_document_with_keys(as_bytes(development), development_only), body_);
+    EXPECT_EQ(check_signed_document_with_keys(as_bytes(release), development_only),
+              std::unexpected(JobError::NotSigned));
+    EXPECT_EQ(check_signed_document_with_keys(as_bytes(release), {}),
+              std::unexpected(JobError::NotSigned));
+}
+
 TEST_F(SignedDocumentTest, KeyIdsOfTheFixturesNameTheBuiltInKeys) {
     EXPECT_EQ(release_line_.substr(10, 16), hex_lower(key_id(RELEASE_KEYS[0])));
     EXPECT_EQ(development_line_.substr(10, 16), hex_lower(key_id(DEV_KEYS[1])));
