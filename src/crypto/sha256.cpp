@@ -75,10 +75,14 @@ inline u32 load_be32(const u8* p) {
 }
 
 // One round. The eight working variables rotate roles instead of being moved: the caller passes
-// them in the order a..h of this round, and only d and h are written.
-inline void round(u32 a, u32 b, u32 c, u32& d, u32 e, u32 f, u32 g, u32& h, u32 k_plus_w) {
-    const u32 t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + k_plus_w;
-    const u32 t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+// them in the order a..h of this round, and only d and h are written. `k_plus_w` is the round
+// constant already added to the schedule word. Maj(a, b, c) = b ^ ((a ^ b) & (b ^ c)), and this
+// round's a ^ b is the next round's b ^ c, so `b_xor_c` carries it over.
+inline void round(u32 a, u32 b, u32& d, u32 e, u32 f, u32 g, u32& h, u32 k_plus_w, u32& b_xor_c) {
+    const u32 t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + (g ^ (e & (f ^ g))) + k_plus_w;
+    const u32 a_xor_b = a ^ b;
+    const u32 t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + (b ^ (a_xor_b & b_xor_c));
+    b_xor_c = a_xor_b;
     d += t1;
     h = t1 + t2;
 }
@@ -86,27 +90,36 @@ inline void round(u32 a, u32 b, u32 c, u32& d, u32 e, u32 f, u32 g, u32& h, u32 
 }  // namespace
 
 void sha256_blocks_portable(std::array<u32, 8>& state, const u8* blocks, std::size_t block_count) {
+    // w[i] holds schedule word i plus round constant i.
     u32 w[64];
     for (; block_count > 0; --block_count, blocks += 64) {
         for (int i = 0; i < 16; ++i) {
             w[i] = load_be32(blocks + 4 * i);
         }
+        // Fully unrolled: every index becomes a constant and the 64 rounds run without a branch.
+#pragma GCC unroll 48
         for (int i = 16; i < 64; ++i) {
             const u32 s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
             const u32 s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
             w[i] = w[i - 16] + s0 + w[i - 7] + s1;
         }
+#pragma GCC unroll 64
+        for (int i = 0; i < 64; ++i) {
+            w[i] += SHA256_ROUND_CONSTANTS[i];
+        }
         u32 a = state[0], b = state[1], c = state[2], d = state[3];
         u32 e = state[4], f = state[5], g = state[6], h = state[7];
+        u32 b_xor_c = b ^ c;
+#pragma GCC unroll 8
         for (int i = 0; i < 64; i += 8) {
-            round(a, b, c, d, e, f, g, h, SHA256_ROUND_CONSTANTS[i + 0] + w[i + 0]);
-            round(h, a, b, c, d, e, f, g, SHA256_ROUND_CONSTANTS[i + 1] + w[i + 1]);
-            round(g, h, a, b, c, d, e, f, SHA256_ROUND_CONSTANTS[i + 2] + w[i + 2]);
-            round(f, g, h, a, b, c, d, e, SHA256_ROUND_CONSTANTS[i + 3] + w[i + 3]);
-            round(e, f, g, h, a, b, c, d, SHA256_ROUND_CONSTANTS[i + 4] + w[i + 4]);
-            round(d, e, f, g, h, a, b, c, SHA256_ROUND_CONSTANTS[i + 5] + w[i + 5]);
-            round(c, d, e, f, g, h, a, b, SHA256_ROUND_CONSTANTS[i + 6] + w[i + 6]);
-            round(b, c, d, e, f, g, h, a, SHA256_ROUND_CONSTANTS[i + 7] + w[i + 7]);
+            round(a, b, d, e, f, g, h, w[i + 0], b_xor_c);
+            round(h, a, c, d, e, f, g, w[i + 1], b_xor_c);
+            round(g, h, b, c, d, e, f, w[i + 2], b_xor_c);
+            round(f, g, a, b, c, d, e, w[i + 3], b_xor_c);
+            round(e, f, h, a, b, c, d, w[i + 4], b_xor_c);
+            round(d, e, g, h, a, b, c, w[i + 5], b_xor_c);
+            round(c, d, f, g, h, a, b, w[i + 6], b_xor_c);
+            round(b, c, e, f, g, h, a, w[i + 7], b_xor_c);
         }
         state[0] += a;
         state[1] += b;
