@@ -4,6 +4,7 @@
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -11,6 +12,12 @@
 #include "crypto/ecdsa.h"
 
 namespace {
+
+// The least time of the repetitions: on a shared machine the other statistics mostly measure
+// the neighbours.
+double minimum(const std::vector<double>& values) {
+    return *std::min_element(values.begin(), values.end());
+}
 
 struct Fixture {
     EVP_PKEY* key = nullptr;
@@ -94,8 +101,8 @@ void BM_EcdsaVerify_OpenSsl(benchmark::State& state) {
     }
 }
 
-BENCHMARK(BM_EcdsaVerify_Ours)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_EcdsaVerify_OpenSsl)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EcdsaVerify_Ours)->ComputeStatistics("min", minimum)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EcdsaVerify_OpenSsl)->ComputeStatistics("min", minimum)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
