@@ -1,0 +1,327 @@
+// The download road against the fake system: a release signed with the development key, served
+// by the fake HTTP stack, cached under the fake temporary folder, unpacked and written.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "core/text.h"
+#include "crypto/sha256.h"
+#include "gpt_image.h"
+#include "job/image_fetch.h"
+#include "job/install_job.h"
+#include "openssl_support.h"
+#include "os/fake/fake_os.h"
+
+namespace orvelo {
+namespace {
+
+using fake::fake_calls_named;
+using fake::fake_os;
+
+constexpr u64 DISK_BYTES = 4 * 1024 * 1024;
+const std::u16string DISK = u"\\\\.\\PhysicalDrive9";
+const DriveCandidate STICK{"Kingston DataTraveler", DISK_BYTES, 9, 512};
+const std::u16string CACHE_FOLDER = u"C:\\Users\\ada\\AppData\\Local\\Temp\\orvelo-installer";
+
+std::vector<u8> raw_deflate(const std::vector<u8>& data) {
+    z_stream stream{};
+    deflateInit2(&stream, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    std::vector<u8> out(deflateBound(&stream, data.size()));
+    stream.next_in = const_cast<u8*>(data.data());
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+std::vector<u8> bytes_of(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+// A release as the publishing tool makes it: the compressed image and the signed manifest.
+struct Release {
+    std::vector<u8> image;
+    std::vector<u8> compressed;
+    std::string path;
+    std::vector<u8> manifest;
+};
+
+test::Pkey development_key() {
+    std::ifstream in(std::string(ORVELO_SHARED_DIR) + "/keys/development-private.pem");
+    std::stringstream pem;
+    pem << in.rdbuf();
+    return test::private_key_from_pem(pem.str());
+}
+
+std::vector<u8> sign(const std::string& body, EVP_PKEY* key) {
+    Sha256 context;
+    constexpr std::string_view PREFIX("Orvelo signed document\0", 23);
+    sha256_update(context, std::span(reinterpret_cast<const u8*>(PREFIX.data()), PREFIX.size()));
+    sha256_update(context, std::span(reinterpret_cast<const u8*>(body.data()), body.size()));
+    const Sha256Digest digest = sha256_finish(context);
+    Bytes32 e;
+    std::copy(digest.begin(), digest.end(), e.begin());
+    const test::Signature signature = test::sign_digest(key, e);
+    const Bytes64 public_key = test::public_key_bytes(key);
+    const Sha256Digest id = sha256(public_key);
+    const std::string line = "signature " + hex_lower(std::span(id.data(), 8)) + " " +
+                             hex_lower(signature.r) + " " + hex_lower(signature.s) + "\n";
+    std::vector<u8> document = bytes_of(body);
+    document.insert(document.end(), line.begin(), line.end());
+    return document;
+}
+
+Release make_release(const std::string& version, u8 seed, EVP_PKEY* key) {
+    Release release;
+    release.image = test::make_gpt_image(256, {{34, 200}});
+    release.image[40 * 512] = seed;  // each release its own bytes
+    release.compressed = raw_deflate(release.image);
+    const std::string file_digest = hex_lower(sha256(release.compressed));
+    release.path = "installer/orvelo-" + file_digest.substr(0, 16) + ".img.z";
+    const std::string body =
+        "orvelo-installer 1\nversion " + version + "\nbuild 3\nissued 1\nimage " +
+        hex_lower(sha256(release.image)) + " " + std::to_string(release.image.size()) + "\nfile " +
+        release.path + " " + file_digest + " " + std::to_string(release.compressed.size()) + "\n";
+    release.manifest = sign(body, key);
+    return release;
+}
+
+class ReleaseRoadTest : public ::testing::Test {
+  public:
+    void SetUp() override {
+        fake::reset_fake_os();
+        fake_os().disks[DISK].bytes.assign(DISK_BYTES, 0x5A);
+        settings.server_url = "https://updates.test";
+        settings.dev_keys = true;
+        begin_job(status, STICK);
+    }
+
+    void serve(const Release& release, std::vector<u8> file_body) {
+        fake_os().http_answers["/installer/latest"] = {200, {release.manifest}};
+        fake_os().http_answers["/" + release.path] = {200, {std::move(file_body)}};
+    }
+
+    JobOutcome run() {
+        begin_job(status, STICK);
+        fake_os().calls.clear();
+        run_job(status, settings_guard, settings);
+        return read_job_outcome(status);
+    }
+
+    std::u16string cache_file(const Release& release) {
+        return CACHE_FOLDER + u"\\" + utf8_to_wide(hex_lower(sha256(release.compressed))).c_str() +
+               u".img.z";
+    }
+
+    bool image_requested(const Release& release) {
+        return !fake_calls_named({"http_open_request"}).empty() &&
+               fake_calls_named({"http_open_request"}).back() ==
+                   "http_open_request(/" + release.path + ", secure)";
+    }
+
+    test::Pkey key = development_key();
+    JobStatus status;
+    SpinLock settings_guard;
+    Settings settings;
+};
+
+TEST_F(ReleaseRoadTest, DownloadsChecksCachesAndWritesTheRelease) {
+    ASSERT_TRUE(key);
+    const Release release = make_release("1.2", 1, key.get());
+    serve(release, release.compressed);
+    std::vector<std::pair<u64, u64>> download_progress;
+    fake_os().on_call = [&](const std::string& call) {
+        if (call == "http_read_data" && load_phase(status) == JobPhase::Fetching) {
+            download_progress.emplace_back(status.bytes_done.load(), status.bytes_total.load());
+        }
+    };
+    const JobOutcome outcome = run();
+    ASSERT_EQ(outcome.phase, JobPhase::Succeeded) << outcome.outcome_text;
+    EXPECT_EQ(outcome.outcome_text, "1.2");
+    EXPECT_EQ(fake_calls_named({"http_open_request"}),
+              (std::vector<std::string>{"http_open_request(/installer/latest, secure)",
+                                        "http_open_request(/" + release.path + ", secure)"}));
+    EXPECT_EQ(fake_os().files[cache_file(release)], release.compressed);
+    EXPECT_TRUE(std::equal(release.image.begin() + 17408, release.image.end() - 16896,
+                           fake_os().disks[DISK].bytes.begin() + 17408));
+    // Before the download the total is 0; at its last read, all of the expected size is in.
+    ASSERT_FALSE(download_progress.empty());
+    EXPECT_EQ(download_progress.front(), std::make_pair(u64{0}, u64{0}));
+    const u64 size = release.compressed.size();
+    EXPECT_EQ(download_progress.back(), std::make_pair(size, size));
+}
+
+TEST_F(ReleaseRoadTest, AnIntactCachedFileIsUsedWithoutDownloadOrProgress) {
+    const Release release = make_release("1.2", 1, key.get());
+    serve(release, release.compressed);
+    ASSERT_EQ(run().phase, JobPhase::Succeeded);
+    ASSERT_TRUE(image_requested(release));
+
+    u64 largest_total_while_fetching = 0;
+    fake_os().on_call = [&](const std::string&) {
+        if (load_phase(status) == JobPhase::Fetching) {
+            largest_total_while_fetching =
+                std::max(largest_total_while_fetching, status.bytes_total.load());
+        }
+    };
+    ASSERT_EQ(run().phase, JobPhase::Succeeded);
+    EXPECT_FALSE(image_requested(release));
+    EXPECT_EQ(largest_total_while_fetching, 0u);
+}
+
+TEST_F(ReleaseRoadTest, AChangedCachedFileIsDownloadedAgainAndOverwritten) {
+    const Release release = make_release("1.2", 1, key.get());
+    serve(release, release.compressed);
+    fake_os().directories.insert(CACHE_FOLDER);
+    std::vector<u8> damaged = release.compressed;
+    damaged[damaged.size() / 2] ^= 0x01;
+    fake_os().files[cache_file(release)] = damaged;
+    ASSERT_EQ(run().phase, JobPhase::Succeeded);
+    EXPECT_TRUE(image_requested(release));
+    EXPECT_EQ(fake_os().files[cache_file(release)], release.compressed);
+}
+
+TEST_F(ReleaseRoadTest, ADownloadOneByteTooLongIsCachedRefusedAndFetchedAgain) {
+    const Release release = make_release("1.2", 1, key.get());
+    std::vector<u8> longer = release.compressed;
+    longer.push_back(0);
+    serve(release, longer);
+    JobOutcome outcome = run();
+    EXPECT_EQ(outcome.phase, JobPhase::Failed);
+    EXPECT_EQ(outcome.outcome_text, "The download is damaged. Try again.");
+    EXPECT_EQ(fake_os().files[cache_file(release)], longer);
+    EXPECT_TRUE(std::all_of(fake_os().disks[DISK].bytes.begin(), fake_os().disks[DISK].bytes.end(),
+                            [](u8 b) { return b == 0x5A; }));
+
+    serve(release, release.compressed);
+    outcome = run();
+    EXPECT_EQ(outcome.phase, JobPhase::Succeeded);
+    EXPECT_TRUE(image_requested(release));
+
+    // Two bytes too long is refused by the client itself, and the cache is not touched.
+    const Release second = make_release("1.3", 2, key.get());
+    std::vector<u8> much_longer = second.compressed;
+    much_longer.resize(much_longer.size() + 2);
+    serve(second, much_longer);
+    outcome = run();
+    EXPECT_EQ(outcome.outcome_text, "The server sent more than expected.");
+    EXPECT_FALSE(fake_os().files.contains(cache_file(second)));
+}
+
+TEST_F(ReleaseRoadTest, TwoReleasesLeaveTwoCacheFiles) {
+    const Release first = make_release("1.2", 1, key.get());
+    const Release second = make_release("1.3", 2, key.get());
+    serve(first, first.compressed);
+    ASSERT_EQ(run().phase, JobPhase::Succeeded);
+    serve(second, second.compressed);
+    const JobOutcome outcome = run();
+    ASSERT_EQ(outcome.phase, JobPhase::Succeeded);
+    EXPECT_EQ(outcome.outcome_text, "1.3");
+    EXPECT_TRUE(fake_os().files.contains(cache_file(first)));
+    EXPECT_TRUE(fake_os().files.contains(cache_file(second)));
+}
+
+TEST_F(ReleaseRoadTest, WithoutATemporaryFolderEveryRunDownloads) {
+    fake_os().temp_folder = std::u16string(300, u'x');  // longer than the buffer holds
+    const Release release = make_release("1.2", 1, key.get());
+    serve(release, release.compressed);
+    ASSERT_EQ(run().phase, JobPhase::Succeeded);
+    ASSERT_EQ(run().phase, JobPhase::Succeeded);
+    EXPECT_TRUE(image_requested(release));
+    EXPECT_TRUE(fake_calls_named({"create_directory"}).empty());
+}
+
+TEST_F(ReleaseRoadTest, EachFailureOfTheRoadHasItsText) {
+    struct Case {
+        const char* what;
+        std::function<void(ReleaseRoadTest&, const Release&)> arrange;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"no server address", [](auto& t, auto&) { t.settings.server_url = "ftp://updates.test"; },
+         "ftp://updates.test is not a server address."},
+        {"no manifest", [](auto&, auto&) { fake_os().http_answers.clear(); },
+         "The server answered 404 for /installer/latest."},
+        {"development signature without --dev", [](auto& t, auto&) { t.settings.dev_keys = false; },
+         "The download isn't signed by Orvelo."},
+        {"a changed body",
+         [](auto&, const Release& r) {
+             std::vector<u8> changed = r.manifest;
+             changed[20] ^= 1;
+             fake_os().http_answers["/installer/latest"] = {200, {changed}};
+         },
+         "The download isn't signed by Orvelo."},
+        {"a signed body that is no manifest",
+         [](auto& t, auto&) {
+             fake_os().http_answers["/installer/latest"] = {
+                 200, {sign("orvelo-installer 1\nversion 1\n", t.key.get())}};
+         },
+         "The server's answer isn't an Orvelo installer."},
+        {"a signed body that is not UTF-8",
+         [](auto& t, auto&) {
+             fake_os().http_answers["/installer/latest"] = {
+                 200, {sign("orvelo-installer 1\n\xff\n", t.key.get())}};
+         },
+         "The server's answer isn't an Orvelo installer."},
+        {"the image file is someone else's",
+         [](auto& t, const Release& r) {
+             const Release other = make_release("9", 9, t.key.get());
+             fake_os().http_answers["/" + r.path] = {200, {other.compressed}};
+         },
+         "The download is damaged. Try again."},
+        {"the image download breaks off",
+         [](auto&, const Release& r) {
+             fake_os().http_answers["/" + r.path] = {200, {r.compressed}, 0};
+         },
+         "The download broke off: error 12030"},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        const Release release = make_release("1.2", 1, key.get());
+        serve(release, release.compressed);
+        c.arrange(*this, release);
+        const JobOutcome outcome = run();
+        EXPECT_EQ(outcome.phase, JobPhase::Failed) << c.what;
+        EXPECT_EQ(outcome.outcome_text, c.text) << c.what;
+        EXPECT_TRUE(std::all_of(fake_os().disks[DISK].bytes.begin(),
+                                fake_os().disks[DISK].bytes.end(), [](u8 b) { return b == 0x5A; }))
+            << c.what;
+        EXPECT_TRUE(fake_calls_named({"find_first_volume"}).empty()) << c.what;
+    }
+}
+
+TEST_F(ReleaseRoadTest, AnAddressThatIsNoServerFailsWhileStillStarting) {
+    settings.server_url = "myserver";
+    status.bytes_total = 0;
+    const JobOutcome outcome = run();
+    EXPECT_EQ(outcome.outcome_text, "myserver is not a server address.");
+    // Fetching was never entered: no request, and no counts published.
+    EXPECT_TRUE(fake_calls_named({"http_open"}).empty());
+    EXPECT_EQ(status.bytes_total.load(), 0u);
+}
+
+TEST_F(ReleaseRoadTest, AStopDuringTheDownloadOrAfterItEndsStoppedWithTheDriveUntouched) {
+    const Release release = make_release("1.2", 1, key.get());
+    // Reads: manifest (2: the bytes, then the end), image (2). Stop before the n-th read.
+    for (const int stop_before_read : {3, 4}) {
+        SetUp();
+        serve(release, release.compressed);
+        int reads = 0;
+        fake_os().on_call = [&](const std::string& call) {
+            if (call == "http_read_data" && ++reads == stop_before_read) {
+                request_stop(status);
+            }
+        };
+        const JobOutcome outcome = run();
+        EXPECT_EQ(outcome.outcome_text, "Stopped.") << stop_before_read;
+        EXPECT_TRUE(fake_calls_named({"find_first_volume"}).empty()) << stop_before_read;
+    }
+}
+
+}  // namespace
+}  // namespace orvelo
