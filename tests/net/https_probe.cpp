@@ -28,7 +28,10 @@ int main(int argc, char** argv) {
         [&] { return stop_after != 0 && ++questions >= stop_after; });
     std::string reported;
     for (const unsigned long long n : progress) {
-        reported += (reported.empty() ? "" : ",") + std::to_string(n);
+        if (!reported.empty()) {
+            reported.push_back(',');
+        }
+        reported.append(std::to_string(n));
     }
     if (body) {
         std::printf("body %zu\nprogress %s\n", body->size(), reported.c_str());

@@ -10,8 +10,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 server_tool="$here/../../tools/update-server"
 work=$(mktemp -d)
 pids=()
+anchor=/usr/local/share/ca-certificates/orvelo-test-authority.crt
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    if [ -f "$anchor" ]; then
+        rm -f "$anchor"
+        update-ca-certificates --fresh >/dev/null 2>&1 || true
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -66,18 +71,26 @@ expect "http://127.0.0.1:$port" /installer/blob 300000 3 "error Stopped."
 start_server status --status 503
 expect "http://127.0.0.1:$port" /installer/latest 65536 0 "error The server answered 503 for /installer/latest."
 
+# A body broken off after 1000 of the announced bytes. libcurl reports it as an error; Wine's
+# WinHTTP ends the body there without one, and the client then hands over what it got (the
+# callers' size and digest checks refuse it).
 start_server cut --cut-after 1000
 output=$($runner "$probe" "http://127.0.0.1:$port" /installer/blob 300000 0 | tr -d '\r' | head -1)
 case "$output" in
-    "error The download broke off: "*")") passes=$((passes + 1)) ;;
+    "error The download broke off: "*) passes=$((passes + 1)) ;;
+    "body 1000") if [ -n "$runner" ]; then passes=$((passes + 1)); else fail "a body broken off: '$output'"; fi ;;
     *) fail "a body broken off: '$output'" ;;
 esac
 
 # Nothing listens on a port just used and closed.
 refused_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()')
 output=$($runner "$probe" "http://127.0.0.1:$refused_port" /installer/latest 10 0 | tr -d '\r' | head -1)
+# The system's text ends with the code in brackets, or is "error N" where the system has no
+# text for the code (Wine has none for the HTTP stack's codes).
 case "$output" in
-    "error Can't reach 127.0.0.1 — check the internet connection: "*")") passes=$((passes + 1)) ;;
+    "error Can't reach 127.0.0.1 — check the internet connection: "*")" | \
+    "error Can't reach 127.0.0.1 — check the internet connection: error "[0-9]*)
+        passes=$((passes + 1)) ;;
     *) fail "a refused connection: '$output'" ;;
 esac
 
@@ -91,20 +104,24 @@ if [ "$(id -u)" = 0 ] && command -v update-ca-certificates >/dev/null; then
     printf 'subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n' >ext.cnf
     openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 \
         -extfile ext.cnf -out server.crt 2>/dev/null
-    anchor=/usr/local/share/ca-certificates/orvelo-test-authority.crt
     cp ca.crt "$anchor"
     update-ca-certificates >/dev/null 2>&1
     start_server tls --tls server.crt server.key
     expect "https://localhost:$port" /installer/latest 65536 0 "body 65536"
     expect "https://localhost:$port" /installer/blob 300000 0 "body 300000"
-    rm -f "$anchor"
-    update-ca-certificates --fresh >/dev/null 2>&1
-    # Without the authority in the store, the certificate is refused.
+    # A certificate by an authority the store does not hold is refused.
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 \
+        -subj "/CN=Untrusted authority" -keyout rogue-ca.key -out rogue-ca.crt 2>/dev/null
+    openssl x509 -req -in server.csr -CA rogue-ca.crt -CAkey rogue-ca.key -CAcreateserial \
+        -days 2 -extfile ext.cnf -out rogue.crt 2>/dev/null
+    start_server rogue --tls rogue.crt server.key
     output=$($runner "$probe" "https://localhost:$port" /installer/latest 65536 0 | tr -d '\r' | head -1)
     case "$output" in
-        "error Can't reach localhost — check the internet connection: "*")") passes=$((passes + 1)) ;;
+        "error Can't reach localhost — check the internet connection: "*) passes=$((passes + 1)) ;;
         *) fail "an untrusted certificate: '$output'" ;;
     esac
+    rm -f "$anchor"
+    update-ca-certificates --fresh >/dev/null 2>&1
 else
     echo "not root: the HTTPS cases are left out"
 fi
