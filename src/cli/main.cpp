@@ -20,7 +20,10 @@
 #include "core/progress_display.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "crypto/sha256.h"
+#include "crypto/signed_document.h"
 #include "job/install_job.h"
+#include "job/release_manifest.h"
 #include "os/posix/storage_posix.h"
 #include "os/posix/system_posix.h"
 
@@ -30,7 +33,8 @@ using namespace orvelo;
 
 constexpr std::string_view USAGE =
     "usage: orvelo write --drive PATH --image FILE [--yes]\n"
-    "       orvelo write --drive PATH [--server URL] [--dev] [--yes]\n";
+    "       orvelo write --drive PATH [--server URL] [--dev] [--yes]\n"
+    "       orvelo check-manifest FILE [--dev]\n";
 constexpr std::string_view ERASE_PROMPT = "Erase it? [y/N] ";
 constexpr int EXIT_DONE = 0;
 constexpr int EXIT_FAILED = 1;
@@ -165,12 +169,47 @@ int write_drive(const std::vector<std::string>& arguments) {
     return EXIT_FAILED;
 }
 
+// Checks a manifest file as the job would and prints its fields, so that a release can be
+// checked before it is published.
+int check_manifest(const std::vector<std::string>& arguments) {
+    const bool dev_keys = arguments.size() == 2 && arguments[1] == "--dev";
+    if (arguments.empty() || arguments.size() > 2 || (arguments.size() == 2 && !dev_keys)) {
+        print(stderr, USAGE);
+        return EXIT_USAGE;
+    }
+    const std::optional<std::vector<u8>> document = read_whole_file(arguments[0]);
+    if (!document) {
+        print(stderr, format(msg::CANT_BE_READ, arguments[0]) + "\n");
+        return EXIT_FAILED;
+    }
+    const JobResult<std::string> body = check_signed_document(*document, dev_keys);
+    if (!body) {
+        print(stderr, job_error_text(body.error()).text + "\n");
+        return EXIT_FAILED;
+    }
+    const JobResult<ReleaseManifest> manifest = parse_manifest(*body);
+    if (!manifest) {
+        print(stderr, job_error_text(manifest.error()).text + "\n");
+        return EXIT_FAILED;
+    }
+    print(stdout, "version " + manifest->version + "\nbuild " + decimal_text(manifest->build) +
+                      "\nissued " + decimal_text(manifest->issued) + "\nfile path " +
+                      manifest->file_path + "\nfile size " + decimal_text(manifest->file_size) +
+                      "\nfile sha256 " + hex_lower(manifest->file_sha256) + "\nimage size " +
+                      decimal_text(manifest->image_size) + "\nimage sha256 " +
+                      hex_lower(manifest->image_sha256) + "\n");
+    return EXIT_DONE;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     if (!arguments.empty() && arguments[0] == "write") {
         return write_drive(std::vector(arguments.begin() + 1, arguments.end()));
+    }
+    if (!arguments.empty() && arguments[0] == "check-manifest") {
+        return check_manifest(std::vector(arguments.begin() + 1, arguments.end()));
     }
     print(stderr, USAGE);
     return EXIT_USAGE;

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# The download road end to end on Linux: a release published with the development key and
+# served by the local update server, written by `orvelo write --server … --dev`, with the cache
+# under TMPDIR; the misbehaving server's failures reach the user with their texts.
+set -euo pipefail
+orvelo=$(realpath "$1")
+here=$(cd "$(dirname "$0")" && pwd)
+tools="$here/../../tools"
+key="$here/../../../shared/keys/development-private.pem"
+[ -f "${ORVELO_SHARED_DIR:-}/keys/development-private.pem" ] && key="$ORVELO_SHARED_DIR/keys/development-private.pem"
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+failures=0
+passes=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { passes=$((passes + 1)); }
+
+bash "$tools/make-gpt-image.sh" image.img 16
+python3 "$tools/publish-release" image.img 1.2 "$key" site --build 5 --issued 1765000000 >/dev/null
+image_file=$(sed -n 's/^file \([^ ]*\) .*/\1/p' site/installer/latest)
+file_digest=$(sed -n 's/^file [^ ]* \([0-9a-f]*\) .*/\1/p' site/installer/latest)
+
+start_server() {  # NAME ARGS...: sets $url
+    local name=$1; shift
+    rm -f "$name.port"
+    python3 "$tools/update-server" site --port-file "$name.port" --log "$name.log" --lifetime 300 "$@" &
+    pids+=($!)
+    for _ in $(seq 100); do [ -s "$name.port" ] && break; sleep 0.05; done
+    url="http://127.0.0.1:$(cat "$name.port")"
+}
+
+# write NAME ARGS...: a fresh 64 MB drive file; sets $status, output in NAME.out and NAME.err.
+write() {
+    local name=$1; shift
+    rm -f "$name.drive"
+    truncate -s 64M "$name.drive"
+    status=0
+    TMPDIR="$work/tmp" "$orvelo" write --drive "$name.drive" --yes "$@" >"$name.out" 2>"$name.err" || status=$?
+}
+untouched() { [ -z "$(tr -d '\0' <"$1.drive" | head -c 1)" ]; }
+mkdir -p tmp
+
+# check-manifest reads the published manifest, and refuses a changed one.
+"$orvelo" check-manifest site/installer/latest --dev >check.out && grep -qx 'version 1.2' check.out &&
+    grep -qx "file path $image_file" check.out && pass || fail "check-manifest: $(cat check.out)"
+status=0; "$orvelo" check-manifest site/installer/latest 2>check.err || status=$?
+[ "$status" = 1 ] && grep -qx "The download isn't signed by Orvelo." check.err && pass ||
+    fail "check-manifest without --dev: $status $(cat check.err)"
+sed 's/^version 1.2$/version 1.3/' site/installer/latest >changed.txt
+status=0; "$orvelo" check-manifest changed.txt --dev 2>check.err || status=$?
+[ "$status" = 1 ] && grep -qx "The download isn't signed by Orvelo." check.err && pass ||
+    fail "a changed manifest: $status $(cat check.err)"
+
+start_server good
+write first --server "$url" --dev
+if [ "$status" = 0 ] && grep -q '^“first.drive” now installs Orvelo (it fetches the newest version, 1.2 today)\.$' first.out; then pass; else fail "download road: $status $(cat first.out first.err)"; fi
+sgdisk -v first.drive | grep -q '^No problems found' && pass || fail "the written drive does not verify"
+cmp -s "tmp/orvelo-installer/$file_digest.img.z" "site/$image_file" && pass || fail "the download was not cached"
+grep -qx "/$image_file" good.log && pass || fail "the image was not requested"
+
+# The second run takes the image from the cache.
+: >good.log
+write second --server "$url" --dev
+[ "$status" = 0 ] && pass || fail "from the cache: $(cat second.err)"
+grep -qx "/installer/latest" good.log && ! grep -q "/$image_file" good.log && pass ||
+    fail "the cached image was downloaded again: $(cat good.log)"
+
+# Without --dev the development signature is not trusted; nothing is written.
+write unsigned --server "$url"
+[ "$status" = 1 ] && grep -qx "The download isn't signed by Orvelo." unsigned.err && untouched unsigned && pass ||
+    fail "without --dev: $status $(cat unsigned.err)"
+
+# A cache file changed by one byte is downloaded again and overwritten.
+printf '\x01' | dd of="tmp/orvelo-installer/$file_digest.img.z" bs=1 seek=100 conv=notrunc status=none
+: >good.log
+write recached --server "$url" --dev
+[ "$status" = 0 ] && grep -q "/$image_file" good.log && cmp -s "tmp/orvelo-installer/$file_digest.img.z" "site/$image_file" &&
+    pass || fail "a damaged cache file: $status $(cat recached.err)"
+
+rm -rf tmp/orvelo-installer
+start_server missing --status 404 --image-only
+write missing --server "$url" --dev
+[ "$status" = 1 ] && grep -qx "The server answered 404 for /$image_file." missing.err && untouched missing && pass ||
+    fail "404 for the image: $status $(cat missing.err)"
+
+start_server longer --extra-bytes 1 --image-only
+write longer --server "$url" --dev
+[ "$status" = 1 ] && grep -qx "The download is damaged. Try again." longer.err && untouched longer && pass ||
+    fail "one byte too long: $status $(cat longer.err)"
+[ "$(stat -c %s "tmp/orvelo-installer/$file_digest.img.z")" = $(( $(stat -c %s "site/$image_file") + 1 )) ] &&
+    pass || fail "the long download was not cached as it came"
+start_server again
+write again --server "$url" --dev
+[ "$status" = 0 ] && grep -q "/$image_file" again.log && pass || fail "after a long download: $status $(cat again.err)"
+
+rm -rf tmp/orvelo-installer
+start_server cut --cut-after 2000 --image-only
+write cut --server "$url" --dev
+[ "$status" = 1 ] && grep -q "^The download broke off: " cut.err && untouched cut && pass ||
+    fail "a body broken off: $status $(cat cut.err)"
+
+write nowhere --server "ftp://127.0.0.1"
+[ "$status" = 1 ] && grep -qx "ftp://127.0.0.1 is not a server address." nowhere.err && pass ||
+    fail "not a server address: $(cat nowhere.err)"
+
+# Ctrl-C during a slow download stops the job; no failure box text, the drive untouched.
+rm -rf tmp/orvelo-installer
+start_server slow --slow 1 --image-only
+rm -f stop.drive; truncate -s 64M stop.drive
+TMPDIR="$work/tmp" "$orvelo" write --drive stop.drive --server "$url" --dev --yes >stop.out 2>stop.err &
+writer=$!
+sleep 1.5
+kill -INT "$writer"
+status=0; wait "$writer" || status=$?
+[ "$status" = 1 ] && grep -qx "The installer wasn't made." stop.out && [ ! -s stop.err ] && untouched stop && pass ||
+    fail "Ctrl-C: $status $(cat stop.out stop.err)"
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
