@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# The tool's main job, end to end on this machine: a GPT disk image is written onto a 1 GB drive
-# file by `orvelo write` (the job of the Windows program, built for Linux), checked byte for byte
-# by the job itself, and then judged by the reference partitioning tool. The Windows program is
-# built too. Installs what is missing first.
+# The tool's main job, end to end on this machine: a demo release is published and signed with
+# the development key, served by the local update server, and `orvelo write` (the job of the
+# Windows program, built for Linux) fetches the signed manifest, checks the signature, downloads
+# and unpacks the image, writes it onto a 1 GB drive file and reads every byte back; then the
+# reference partitioning tool judges the drive. The Windows program is built too. Installs what
+# is missing first.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 cd "$ORVELO_ROOT"
-
 orvelo_install_missing
 
 echo "== Building"
@@ -17,17 +18,30 @@ cmake --build --preset mingw --target OrveloInstaller
 tools/check-imports build/mingw/src/app/OrveloInstaller.exe
 
 demo="$ORVELO_ROOT/build/demo"
-mkdir -p "$demo"
-echo
-echo "== A GPT disk image (EFI system partition with a FAT file system, two data partitions)"
-bash tools/make-gpt-image.sh "$demo/orvelo-demo.img" 16
-sgdisk -p "$demo/orvelo-demo.img" | sed -n '/^Number/,$p'
+rm -rf "$demo"
+mkdir -p "$demo/tmp"
+key="$ORVELO_ROOT/../shared/keys/development-private.pem"
 
 echo
-echo "== Writing it onto a 1 GB drive file"
-rm -f "$demo/drive.img"
+echo "== A demo release, signed with the development key"
+bash tools/make-gpt-image.sh "$demo/orvelo-demo.img" 16
+python3 tools/publish-release "$demo/orvelo-demo.img" 1.2 "$key" "$demo/site"
+build/release/orvelo check-manifest "$demo/site/installer/latest" --dev
+
+echo
+echo "== The local update server"
+python3 tools/update-server "$demo/site" --port-file "$demo/port" --lifetime 600 &
+server=$!
+trap 'kill $server 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -s "$demo/port" ] && break; sleep 0.05; done
+url="http://127.0.0.1:$(cat "$demo/port")"
+echo "serving $demo/site at $url"
+
+echo
+echo "== Writing the release onto a 1 GB drive file"
 truncate -s 1000000000 "$demo/drive.img"
-build/release/orvelo write --drive "$demo/drive.img" --image "$demo/orvelo-demo.img" --yes
+TMPDIR="$demo/tmp" build/release/orvelo write --drive "$demo/drive.img" --server "$url" --dev --yes
+echo "cached: $(ls "$demo/tmp/orvelo-installer")"
 
 echo
 echo "== The reference tool's verdict on the written drive"
