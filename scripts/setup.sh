@@ -8,7 +8,7 @@ ORVELO_PACKAGES="cmake ninja-build g++ git python3 googletest libgtest-dev libbe
     g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
     wine wine64 fonts-wine xvfb xdotool imagemagick
     zlib1g-dev libdeflate-dev libssl-dev libcurl4-openssl-dev openssl
-    gdisk dosfstools mtools clang-16 libclang-rt-16-dev"
+    gdisk dosfstools mtools clang-16 libclang-rt-16-dev lld-16 qemu-system-x86 ovmf"
 
 orvelo_install_missing() {
     local missing=()
