@@ -23,8 +23,9 @@ mkdir -p "$demo/tmp"
 key="$ORVELO_ROOT/../shared/keys/development-private.pem"
 
 echo
-echo "== A demo release, signed with the development key"
-bash tools/make-gpt-image.sh "$demo/orvelo-demo.img" 16
+echo "== A demo release (a GPT image whose EFI system partition boots a small UEFI program),"
+echo "   signed with the development key"
+tools/make-demo-image "$demo/orvelo-demo.img"
 python3 tools/publish-release "$demo/orvelo-demo.img" 1.2 "$key" "$demo/site"
 build/release/orvelo check-manifest "$demo/site/installer/latest" --dev
 
@@ -47,3 +48,12 @@ echo
 echo "== The reference tool's verdict on the written drive"
 sgdisk -v "$demo/drive.img"
 sgdisk -p "$demo/drive.img" | sed -n '/^Disk /p;/^Number/,$p'
+
+echo
+echo "== Booting the written drive: UEFI firmware under QEMU, serial console below"
+cp /usr/share/OVMF/OVMF_VARS_4M.fd "$demo/vars.fd"
+timeout 120 qemu-system-x86_64 -machine q35 -m 256 -nographic -no-reboot -net none \
+    -drive if=pflash,format=raw,readonly=on,file=/usr/share/OVMF/OVMF_CODE_4M.fd \
+    -drive if=pflash,format=raw,file="$demo/vars.fd" \
+    -drive file="$demo/drive.img",format=raw,if=virtio </dev/null | tr -d '\r' | grep -a 'Orvelo' || true
+echo "The drive file is $demo/drive.img; the release folder is $demo/site."
