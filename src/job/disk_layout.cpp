@@ -118,49 +118,62 @@ JobResult<DiskLayout> plan_disk_layout(std::span<const u8> image, u64 drive_size
     return layout;
 }
 
-Status write_region(JobStatus& status, os::Handle drive, const TransferBuffer& buffer,
-                    std::string_view label, u64 drive_offset, std::span<const u8> bytes,
-                    u64& done_bytes, u64 total_bytes) {
+namespace {
+
+// Moves `bytes` piece by piece (at most 1 MiB each) at `drive_offset` with `move_piece`, asking
+// for a stop before each piece and publishing the running count in `phase` after it. Offsets
+// advance by whole pieces, so every piece but a region's last is exactly 1 MiB.
+template <class MovePiece>
+Status for_each_piece(JobStatus& status, JobPhase phase, u64 drive_offset,
+                      std::span<const u8> bytes, u64& done_bytes, u64 total_bytes,
+                      MovePiece move_piece) {
     while (!bytes.empty()) {
         const u32 piece = static_cast<u32>(std::min<u64>(bytes.size(), TRANSFER_BYTES));
         if (Status stopped = check_stopped(status); !stopped) {
             return stopped;
         }
-        std::memcpy(buffer.data(), bytes.data(), piece);
-        if (Status written = writing_failed(label, write_at(drive, drive_offset, buffer, piece));
-            !written) {
-            return written;
+        if (Status moved = move_piece(drive_offset, bytes.first(piece)); !moved) {
+            return moved;
         }
         bytes = bytes.subspan(piece);
         done_bytes += piece;
-        publish_progress(status, JobPhase::Writing, done_bytes, total_bytes);
+        publish_progress(status, phase, done_bytes, total_bytes);
         drive_offset += TRANSFER_BYTES;
     }
     return {};
 }
 
+}  // namespace
+
+Status write_region(JobStatus& status, os::Handle drive, const TransferBuffer& buffer,
+                    std::string_view label, u64 drive_offset, std::span<const u8> bytes,
+                    u64& done_bytes, u64 total_bytes) {
+    return for_each_piece(status, JobPhase::Writing, drive_offset, bytes, done_bytes, total_bytes,
+                          [&](u64 offset, std::span<const u8> piece) {
+                              std::memcpy(buffer.data(), piece.data(), piece.size());
+                              return writing_failed(
+                                  label,
+                                  write_at(drive, offset, buffer, static_cast<u32>(piece.size())));
+                          });
+}
+
 Status verify_region(JobStatus& status, os::Handle drive, const TransferBuffer& buffer,
                      std::string_view label, u64 drive_offset, std::span<const u8> bytes,
                      u64& done_bytes, u64 total_bytes) {
-    while (!bytes.empty()) {
-        const u32 piece = static_cast<u32>(std::min<u64>(bytes.size(), TRANSFER_BYTES));
-        if (Status stopped = check_stopped(status); !stopped) {
-            return stopped;
-        }
-        if (Status read =
-                reading_back_failed(label, read_exact_at(drive, drive_offset, buffer, piece));
-            !read) {
-            return read;
-        }
-        if (std::memcmp(buffer.data(), bytes.data(), piece) != 0) {
-            return fail(format(msg::DRIVE_DID_NOT_KEEP, label));
-        }
-        bytes = bytes.subspan(piece);
-        done_bytes += piece;
-        publish_progress(status, JobPhase::Checking, done_bytes, total_bytes);
-        drive_offset += TRANSFER_BYTES;
-    }
-    return {};
+    return for_each_piece(status, JobPhase::Checking, drive_offset, bytes, done_bytes, total_bytes,
+                          [&](u64 offset, std::span<const u8> piece) -> Status {
+                              const u32 length = static_cast<u32>(piece.size());
+                              if (Status read = reading_back_failed(
+                                      label, read_exact_at(drive, offset, buffer, length));
+                                  !read) {
+                                  return read;
+                              }
+                              // Compared in place with the image: no second buffer.
+                              if (std::memcmp(buffer.data(), piece.data(), length) != 0) {
+                                  return fail(format(msg::DRIVE_DID_NOT_KEEP, label));
+                              }
+                              return {};
+                          });
 }
 
 namespace {
