@@ -354,6 +354,8 @@ def flow(h):
         if status.startswith("Writing the installer\u2026 "):
             percent = int(status.split()[-1].rstrip("%"))
             check(400 <= position <= 800 and percent <= 100, "writing's bar", state)
+            if "writing" not in seen:
+                h.screenshot(state, "flow-writing-96.png")
             seen.add("writing")
         elif status.startswith("Checking the drive\u2026 "):
             check(800 <= position <= 1000, "checking's bar", state)
