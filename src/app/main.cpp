@@ -1,10 +1,9 @@
-// OrveloInstaller.exe: program entry. The command line is parsed first, before anything else the
-// process does; the window and its message loop sit on top of the libraries.
+// OrveloInstaller.exe: program entry. Everything lives in the window library; the command line
+// is parsed there first, before anything else the process does.
 #include <windows.h>
 
-#include "core/settings.h"
+#include "ui/program.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    orvelo::parse_command_line();
-    ExitProcess(0);
+    orvelo::ui::run_program();
 }

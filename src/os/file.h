@@ -71,6 +71,13 @@ inline constexpr std::size_t TEMP_PATH_UNITS = 260;
 // separator), or the size needed when it does not fit, or 0 on failure.
 [[nodiscard]] std::uint32_t temp_path(std::span<char16_t, TEMP_PATH_UNITS> buffer);
 
+// The number of UTF-16 units of the Windows directory's buffer.
+inline constexpr std::size_t WINDOWS_DIRECTORY_UNITS = 260;
+
+// GetSystemWindowsDirectoryW into the zero-filled `buffer`: the count of units written without
+// the terminating zero, or the size needed when it does not fit, or 0 on failure.
+[[nodiscard]] std::uint32_t windows_directory(std::span<char16_t, WINDOWS_DIRECTORY_UNITS> buffer);
+
 // CreateDirectoryW(path, no security attributes).
 [[nodiscard]] bool create_directory(const char16_t* path);
 

@@ -34,6 +34,7 @@ void reset_fake_os() {
     os.on_post_job_end = nullptr;
     os.files.clear();
     os.temp_folder = u"C:\\Users\\ada\\AppData\\Local\\Temp\\";
+    os.windows_directory = u"C:\\Windows";
     os.directories.clear();
     os.http_host = "updates.test";
     os.http_answers.clear();
@@ -47,6 +48,29 @@ void reset_fake_os() {
     os.live_pages.clear();
     os.largest_pages_bytes = 0;
     os.calls.clear();
+}
+
+std::vector<std::uint8_t> storage_descriptor(std::uint32_t bus_type, const std::string& vendor,
+                                             const std::string& product) {
+    std::vector<std::uint8_t> bytes(1024, 0);
+    const auto put_u32 = [&bytes](std::size_t at, std::uint32_t value) {
+        std::memcpy(bytes.data() + at, &value, 4);
+    };
+    put_u32(0, 1);     // Version
+    put_u32(4, 1024);  // Size
+    put_u32(28, bus_type);
+    std::size_t next = 40;  // the texts follow the fixed fields
+    const auto put_text = [&](std::size_t offset_at, const std::string& text) {
+        if (text.empty()) {
+            return;
+        }
+        put_u32(offset_at, static_cast<std::uint32_t>(next));
+        std::memcpy(bytes.data() + next, text.data(), text.size());
+        next += text.size() + 1;
+    };
+    put_text(12, vendor);
+    put_text(16, product);
+    return bytes;
 }
 
 std::vector<std::string> fake_calls() {
@@ -87,6 +111,7 @@ constexpr std::uint32_t ERROR_INVALID_FUNCTION = 1;
 constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
 constexpr std::uint32_t ERROR_WRITE_PROTECT = 19;
 constexpr std::uint32_t ERROR_MORE_DATA = 234;
+constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 
 std::string hex(std::uint32_t value) {
     char text[16];
@@ -374,6 +399,27 @@ bool device_io_control(Handle handle, std::uint32_t code, const void*, std::uint
                 return fail_with(os, ERROR_INVALID_FUNCTION);
             }
             return disk->write_protected ? fail_with(os, ERROR_WRITE_PROTECT) : true;
+        case 0x2D1400: {  // IOCTL_STORAGE_QUERY_PROPERTY
+            if (disk == nullptr || !disk->descriptor) {
+                return fail_with(os, ERROR_INVALID_FUNCTION);
+            }
+            const std::size_t count = std::min<std::size_t>(disk->descriptor->size(), out_size);
+            std::memcpy(out, disk->descriptor->data(), count);
+            return true;
+        }
+        case 0x700A0: {  // IOCTL_DISK_GET_DRIVE_GEOMETRY_EX
+            if (disk == nullptr || !disk->geometry) {
+                return fail_with(os, ERROR_INVALID_FUNCTION);
+            }
+            if (out_size < 32) {
+                return fail_with(os, ERROR_INSUFFICIENT_BUFFER);
+            }
+            // DISK_GEOMETRY (24 bytes, BytesPerSector at 20), then DiskSize.
+            auto* bytes = static_cast<std::uint8_t*>(out);
+            std::memcpy(bytes + 20, &disk->geometry->bytes_per_sector, 4);
+            std::memcpy(bytes + 24, &disk->geometry->disk_size, 8);
+            return true;
+        }
         case 0x70140:  // IOCTL_DISK_UPDATE_PROPERTIES
             return disk != nullptr ? true : fail_with(os, ERROR_INVALID_FUNCTION);
         default:
@@ -432,6 +478,21 @@ std::uint32_t temp_path(std::span<char16_t, TEMP_PATH_UNITS> buffer) {
     }
     std::copy(os.temp_folder.begin(), os.temp_folder.end(), buffer.begin());
     return static_cast<std::uint32_t>(os.temp_folder.size());
+}
+
+std::uint32_t windows_directory(std::span<char16_t, WINDOWS_DIRECTORY_UNITS> buffer) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "windows_directory()");
+    if (os.windows_directory.empty()) {
+        fail_with(os, ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    if (os.windows_directory.size() >= buffer.size()) {
+        return static_cast<std::uint32_t>(os.windows_directory.size() + 1);
+    }
+    std::copy(os.windows_directory.begin(), os.windows_directory.end(), buffer.begin());
+    return static_cast<std::uint32_t>(os.windows_directory.size());
 }
 
 bool create_directory(const char16_t* path) {

@@ -19,6 +19,12 @@
 
 namespace orvelo::fake {
 
+// The geometry a disk reports (DISK_GEOMETRY_EX): its sector size and whole size.
+struct FakeGeometry {
+    std::uint32_t bytes_per_sector = 512;
+    std::uint64_t disk_size = 0;
+};
+
 // A disk: its bytes, and how it behaves. Transfers on a disk opened without buffering must be
 // sector-aligned in offset and length and use page-aligned memory, as on Windows; a transfer
 // that breaks the rules fails with ERROR_INVALID_PARAMETER.
@@ -27,7 +33,17 @@ struct FakeDisk {
     bool write_protected = false;  // IOCTL_DISK_IS_WRITABLE fails
     bool open_fails = false;       // CreateFileW fails with `open_error`
     std::uint32_t open_error = 5;
+    // The answers to drive discovery's queries. Without a descriptor, IOCTL_STORAGE_QUERY_PROPERTY
+    // fails; without a geometry, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX fails. The descriptor is the raw
+    // answer (see storage_descriptor()), copied into the caller's buffer as far as it fits.
+    std::optional<std::vector<std::uint8_t>> descriptor = {};
+    std::optional<FakeGeometry> geometry = {};
 };
+
+// A STORAGE_DEVICE_DESCRIPTOR of 1024 bytes with the bus type and the vendor and product texts
+// (each zero-terminated after the fixed fields; an empty text gets offset 0, as Windows gives it).
+std::vector<std::uint8_t> storage_descriptor(std::uint32_t bus_type, const std::string& vendor,
+                                             const std::string& product);
 
 // A mounted volume: the disks of its extents, in order, and how it behaves.
 struct FakeVolume {
@@ -76,6 +92,7 @@ struct FakeOs {
     // Files by path, disks by their "\\.\PhysicalDriveN" path, volumes in enumeration order.
     std::map<std::u16string, std::vector<std::uint8_t>> files;
     std::u16string temp_folder = u"C:\\Users\\ada\\AppData\\Local\\Temp\\";
+    std::u16string windows_directory = u"C:\\Windows";  // empty: the query fails
     std::set<std::u16string> directories;
     std::map<std::u16string, FakeDisk> disks;
     std::vector<FakeVolume> volumes;

@@ -351,6 +351,12 @@ void find_volume_close(Handle find) {
     registry().finds.erase(static_cast<std::uintptr_t>(find));
 }
 
+// Linux has no Windows directory: no disk is taken for the system's.
+std::uint32_t windows_directory(std::span<char16_t, WINDOWS_DIRECTORY_UNITS>) {
+    set_last_error(ENOENT);
+    return 0;
+}
+
 std::uint32_t temp_path(std::span<char16_t, TEMP_PATH_UNITS> buffer) {
     const char* folder = std::getenv("TMPDIR");
     std::string path = folder != nullptr && *folder != 0 ? folder : "/tmp";

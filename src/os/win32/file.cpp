@@ -87,6 +87,11 @@ std::uint32_t temp_path(std::span<char16_t, TEMP_PATH_UNITS> buffer) {
     return GetTempPathW(static_cast<DWORD>(buffer.size()), reinterpret_cast<LPWSTR>(buffer.data()));
 }
 
+std::uint32_t windows_directory(std::span<char16_t, WINDOWS_DIRECTORY_UNITS> buffer) {
+    return GetSystemWindowsDirectoryW(reinterpret_cast<LPWSTR>(buffer.data()),
+                                      static_cast<UINT>(buffer.size()));
+}
+
 bool create_directory(const char16_t* path) {
     return CreateDirectoryW(reinterpret_cast<LPCWSTR>(path), nullptr) != 0;
 }

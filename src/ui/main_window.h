@@ -1,0 +1,86 @@
+// The main window's panel: the painted icon, the eight child controls, their fonts, their
+// placement in 96-DPI units scaled to the window's DPI, the colours of the static texts and the
+// re-layout when the DPI changes. Only the window thread runs any of this.
+#pragma once
+
+#include <windows.h>
+
+#include <string_view>
+#include <vector>
+
+#include "core/spin_lock.h"
+#include "core/types.h"
+
+namespace orvelo::ui {
+
+inline constexpr int IDC_DRIVES = 100;
+inline constexpr int IDC_CREATE = 101;
+inline constexpr int IDC_QUIT = 102;
+
+// The client area at 96 DPI.
+inline constexpr int CLIENT_WIDTH = 520;
+inline constexpr int CLIENT_HEIGHT = 420;
+
+// The window's DPI, never below 96: set at creation and on every DPI change, read by the layout
+// and by painting.
+extern u32 window_dpi;
+
+// The icon and the eight child controls, in creation (and Tab) order. Filled once at creation
+// under controls_lock; readers copy what they need under the lock and use the copy after it.
+struct ControlSet {
+    HICON app_icon = nullptr;
+    HWND title_label = nullptr;
+    HWND intro_label = nullptr;
+    HWND drive_label = nullptr;
+    HWND drive_combo = nullptr;
+    HWND status_label = nullptr;
+    HWND progress_bar = nullptr;
+    HWND create_button = nullptr;
+    HWND quit_button = nullptr;
+};
+
+extern SpinLock controls_lock;
+extern ControlSet controls;
+
+// A copy of the control set, taken under its lock.
+[[nodiscard]] ControlSet copy_controls();
+
+// The four fonts of the last layout, in the order title, body, label, small; empty before the
+// first layout. Each layout replaces them and deletes the previous ones.
+extern SpinLock fonts_lock;
+extern std::vector<HFONT> font_set;
+
+// `value` in 96-DPI units at `dpi`, the remainder discarded.
+[[nodiscard]] constexpr int scaled(u32 dpi, int value) {
+    return static_cast<int>(dpi * static_cast<u32>(value) / 96);
+}
+
+// A child control of `parent` at (0, 0), 10 × 10, with WS_CHILD | WS_VISIBLE added to `style`;
+// null when it cannot be made.
+HWND make_control(HWND parent, std::string_view class_name, std::string_view text, DWORD style,
+                  int id);
+
+// "Segoe UI" at `points` and `weight` for `dpi`; its height is points × dpi / −72, truncated.
+HFONT make_font(int points, int weight, u32 dpi);
+
+// SetWindowTextW of the UTF-8 text.
+void set_text(HWND control, std::string_view text);
+
+// WM_CREATE's part for the panel: the window's DPI, the icon and the eight controls.
+void create_controls(HWND window);
+
+// Makes the fonts for window_dpi, places and sizes every control with its font, then swaps the
+// font set and deletes the old fonts, which no control uses any more.
+void layout_controls();
+
+// WM_PAINT: the icon, centred at the top.
+void paint(HWND window);
+
+// WM_CTLCOLORSTATIC: grey for the explanation and the status line, the window-text colour for
+// the other statics, all over the window's background; gives the brush.
+HBRUSH static_colours(HDC context, HWND control);
+
+// WM_DPICHANGED: lays out for the new DPI, then takes the suggested window rectangle.
+void dpi_changed(HWND window, u32 new_dpi, const RECT& suggested);
+
+}  // namespace orvelo::ui

@@ -1,0 +1,84 @@
+#include "ui/program.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "core/messages.h"
+#include "core/settings.h"
+#include "core/types.h"
+#include "core/unicode.h"
+#include "ui/main_window.h"
+#include "ui/window_procedure.h"
+
+namespace orvelo::ui {
+namespace {
+
+// Fixed size, minimisable, neither resizable nor maximisable.
+constexpr DWORD WINDOW_STYLE = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr int ICON_RESOURCE = 1;
+
+void register_window_class(HINSTANCE instance, const WideString& class_name) {
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof window_class;
+    window_class.style = CS_HREDRAW | CS_VREDRAW;
+    window_class.lpfnWndProc = main_window_procedure;
+    window_class.hInstance = instance;
+    window_class.hIcon = static_cast<HICON>(
+        LoadImageW(instance, MAKEINTRESOURCEW(ICON_RESOURCE), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    window_class.hIconSm = static_cast<HICON>(
+        LoadImageW(instance, MAKEINTRESOURCEW(ICON_RESOURCE), IMAGE_ICON, 16, 16, 0));
+    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    window_class.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
+    window_class.lpszClassName = reinterpret_cast<LPCWSTR>(class_name.c_str());
+    // A failed registration shows up as a failed window creation.
+    RegisterClassExW(&window_class);
+}
+
+}  // namespace
+
+void run_program() {
+    parse_command_line();
+
+    INITCOMMONCONTROLSEX common_controls{};
+    common_controls.dwSize = sizeof common_controls;
+    common_controls.dwICC = ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS;
+    InitCommonControlsEx(&common_controls);
+
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    const WideString class_name = utf8_to_wide(msg::WINDOW_CLASS);
+    register_window_class(instance, class_name);
+
+    const u32 dpi = std::max<u32>(GetDpiForSystem(), 96);
+    RECT frame{0, 0, scaled(dpi, CLIENT_WIDTH), scaled(dpi, CLIENT_HEIGHT)};
+    AdjustWindowRectExForDpi(&frame, WINDOW_STYLE, FALSE, 0, dpi);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    const int x = (GetSystemMetricsForDpi(SM_CXSCREEN, dpi) - width) / 2;
+    const int y = (GetSystemMetricsForDpi(SM_CYSCREEN, dpi) - height) / 2;
+
+    const WideString title = utf8_to_wide(msg::WINDOW_TITLE);
+    const HWND window = CreateWindowExW(0, reinterpret_cast<LPCWSTR>(class_name.c_str()),
+                                        reinterpret_cast<LPCWSTR>(title.c_str()), WINDOW_STYLE, x,
+                                        y, width, height, nullptr, nullptr, instance, nullptr);
+    if (window == nullptr) {
+        ExitProcess(1);
+    }
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateWindow(window);
+    SetForegroundWindow(window);
+
+    // As in a dialog box, Tab and Shift+Tab move among the controls with WS_TABSTOP.
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!IsDialogMessageW(window, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    ExitProcess(0);
+}
+
+}  // namespace orvelo::ui

@@ -1,0 +1,229 @@
+#include "ui/window_procedure.h"
+
+#include <commctrl.h>
+
+#include "core/format.h"
+#include "core/job_status.h"
+#include "core/messages.h"
+#include "core/progress_display.h"
+#include "core/text.h"
+#include "drive/drive_discovery.h"
+#include "job/install_job.h"
+#include "ui/main_window.h"
+
+namespace orvelo::ui {
+namespace {
+
+constexpr UINT QUESTION_FLAGS = MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2;
+constexpr UINT SUCCESS_FLAGS = MB_OK | MB_ICONINFORMATION;
+constexpr UINT FAILURE_FLAGS = MB_OK | MB_ICONERROR;
+
+// The drop-down, the status line and the Create button as drive discovery drives them.
+class WindowDriveControls final : public DriveControls {
+  public:
+    WindowDriveControls() {
+        const std::lock_guard guard(controls_lock);
+        combo_ = controls.drive_combo;
+        status_ = controls.status_label;
+        create_ = controls.create_button;
+    }
+
+    int selected_index() override {
+        return static_cast<int>(SendMessageW(combo_, CB_GETCURSEL, 0, 0));
+    }
+
+    void show(const DriveListView& view) override {
+        SendMessageW(combo_, CB_RESETCONTENT, 0, 0);
+        for (const std::string& item : view.items) {
+            const WideString wide = utf8_to_wide(item);
+            SendMessageW(combo_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+        }
+        SendMessageW(combo_, CB_SETCURSEL, view.selected_index, 0);
+        EnableWindow(combo_, view.enabled);
+        EnableWindow(create_, view.enabled);
+        set_text(status_, view.status_text);
+    }
+
+  private:
+    HWND combo_ = nullptr;
+    HWND status_ = nullptr;
+    HWND create_ = nullptr;
+};
+
+DWORD WINAPI job_thread(LPVOID start_argument) {
+    return run_install_job(start_argument);
+}
+
+void on_create(HWND window) {
+    const ControlSet set = copy_controls();
+    const LRESULT selection = SendMessageW(set.drive_combo, CB_GETCURSEL, 0, 0);
+    const std::size_t index = selection < 1 ? 0 : static_cast<std::size_t>(selection);
+    const std::optional<DriveCandidate> drive = drive_list_entry(drive_list, index);
+    if (!drive) {
+        return;
+    }
+    const std::string question =
+        format(msg::ERASE_TEXT, drive->label, size_text(drive->size_bytes));
+    if (show_message_box(window, msg::ERASE_TITLE, question, QUESTION_FLAGS) != IDYES) {
+        return;
+    }
+    // The copy taken before the question is what the job writes, even if a scan changed the
+    // list while the question was open.
+    begin_job(job_status, *drive);
+    job_running = true;
+    EnableWindow(set.drive_combo, FALSE);
+    EnableWindow(set.create_button, FALSE);
+    set_text(set.quit_button, msg::STOP_BUTTON);
+    set_text(set.status_label, msg::STATUS_STARTING);
+    SendMessageW(set.progress_bar, PBM_SETPOS, 0, 0);
+    ShowWindow(set.progress_bar, SW_SHOW);
+    const HANDLE thread = CreateThread(nullptr, 0, job_thread, nullptr, 0, nullptr);
+    if (thread != nullptr) {
+        CloseHandle(thread);
+        return;
+    }
+    // No worker: the job ends here, through the same end sequence a worker would run, so the
+    // window reports the system's reason and goes back to Idle instead of staying in Running.
+    end_job(job_status, Result<std::string>(fail(last_error_text())));
+}
+
+void on_quit(HWND window) {
+    if (job_running) {
+        request_stop(job_status);
+        return;
+    }
+    DestroyWindow(window);
+}
+
+void on_close(HWND window) {
+    if (!job_running) {
+        DestroyWindow(window);
+        return;
+    }
+    if (show_message_box(window, msg::STOP_TITLE, msg::STOP_TEXT, QUESTION_FLAGS) == IDYES) {
+        request_stop(job_status);
+    }
+}
+
+void on_timer() {
+    if (!job_running) {
+        if (count_refresh_tick(drive_list)) {
+            refresh_drive_list();
+        }
+        return;
+    }
+    const std::optional<ProgressDisplay> display = progress_display(
+        load_phase(job_status), job_status.bytes_done.load(), job_status.bytes_total.load());
+    if (!display) {
+        return;
+    }
+    const ControlSet set = copy_controls();
+    set_text(set.status_label, display->status_text);
+    SendMessageW(set.progress_bar, PBM_SETPOS, display->bar_position, 0);
+}
+
+void on_job_end(HWND window) {
+    const ControlSet set = copy_controls();
+    const JobOutcome outcome = read_job_outcome(job_status);
+    if (outcome.phase == JobPhase::Succeeded) {
+        set_text(set.status_label, msg::STATUS_READY);
+        show_message_box(window, msg::READY_TITLE,
+                         success_text(outcome.drive_label, outcome.outcome_text), SUCCESS_FLAGS);
+    } else {
+        set_text(set.status_label, msg::STATUS_NOT_MADE);
+        if (outcome.outcome_text != msg::STOPPED) {
+            show_message_box(window, msg::FAILED_TITLE, outcome.outcome_text, FAILURE_FLAGS);
+        }
+    }
+    job_running = false;
+    set_text(set.quit_button, msg::QUIT_BUTTON);
+    ShowWindow(set.progress_bar, SW_HIDE);
+    // With the stored list empty, the scan rewrites the controls as soon as it finds a drive and
+    // remembers no earlier selection.
+    store_drive_list(drive_list, {});
+    refresh_drive_list();
+}
+
+void on_create_window(HWND window) {
+    job_status.main_window.store(os::WindowHandle(reinterpret_cast<std::uintptr_t>(window)));
+    create_controls(window);
+    store_drive_list(drive_list, {placeholder_drive()});
+    const ControlSet set = copy_controls();
+    SendMessageW(set.progress_bar, PBM_SETRANGE32, 0, PROGRESS_RANGE);
+    ShowWindow(set.progress_bar, SW_HIDE);
+    SetTimer(window, POLL_TIMER, POLL_PERIOD_MS, nullptr);
+    layout_controls();
+    refresh_drive_list();
+}
+
+void on_command(HWND window, WPARAM w_param) {
+    switch (LOWORD(w_param)) {
+        case IDC_CREATE:
+            // The button is disabled while a job runs; a command that arrives anyway (sent by
+            // another program, say) must not start a second job over the first.
+            if (!job_running) {
+                on_create(window);
+            }
+            break;
+        case IDC_QUIT:
+            on_quit(window);
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+bool job_running = false;
+
+int show_message_box(HWND owner, std::string_view caption, std::string_view text, UINT flags) {
+    const WideString wide_caption = utf8_to_wide(caption);
+    const WideString wide_text = utf8_to_wide(text);
+    return MessageBoxW(owner, reinterpret_cast<LPCWSTR>(wide_text.c_str()),
+                       reinterpret_cast<LPCWSTR>(wide_caption.c_str()), flags);
+}
+
+void refresh_drive_list() {
+    WindowDriveControls window_controls;
+    orvelo::refresh_drive_list(drive_list, window_controls);
+}
+
+LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM w_param, LPARAM l_param) {
+    switch (message) {
+        case WM_CREATE:
+            on_create_window(window);
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        case WM_PAINT:
+            paint(window);
+            return 0;
+        case WM_CLOSE:
+            on_close(window);
+            return 0;
+        case WM_COMMAND:
+            on_command(window, w_param);
+            return 0;
+        case WM_TIMER:
+            on_timer();
+            return 0;
+        case WM_CTLCOLORSTATIC:
+            return reinterpret_cast<LRESULT>(
+                static_colours(reinterpret_cast<HDC>(w_param), reinterpret_cast<HWND>(l_param)));
+        case WM_DEVICECHANGE:
+            note_device_change(drive_list);
+            return TRUE;
+        case WM_DPICHANGED:
+            dpi_changed(window, LOWORD(w_param), *reinterpret_cast<const RECT*>(l_param));
+            return 0;
+        case WM_APP:
+            on_job_end(window);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, w_param, l_param);
+    }
+}
+
+}  // namespace orvelo::ui

@@ -1,0 +1,258 @@
+// Reads the live main window of OrveloInstaller from outside, for the Wine tests: prints one
+// JSON object with the window, each child control (class, id, text, style, rectangle in client
+// coordinates and on the screen, enabled, visible, font height, progress position, drop-down
+// items and selection), the control with the keyboard focus, and every message box the process
+// shows (caption, text, buttons). Texts of another process's controls come through
+// SendMessageTimeoutW(WM_GETTEXT): GetWindowTextW does not ask another process's controls.
+//
+// Usage: inspector            print the state; exit 3 when there is no main window
+//        inspector close      post WM_CLOSE to the main window, as its close box does
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/unicode.h"
+
+namespace {
+
+constexpr UINT TIMEOUT_MS = 2000;
+constexpr UINT PROBE_FONT_HEIGHT = WM_APP + 0x100;  // answered by OrveloInstallerTest.exe
+
+// Concatenation by appending: GCC 12 warns falsely about operator+ on strings at -O3.
+template <class... Parts>
+std::string cat(const Parts&... parts) {
+    std::string joined;
+    (joined.append(std::string_view(parts)), ...);
+    return joined;
+}
+
+std::string json_text(const std::u16string& text) {
+    const std::string utf8 = orvelo::wide_to_utf8(text);
+    std::string out = "\"";
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+LRESULT send(HWND window, UINT message, WPARAM w_param, LPARAM l_param) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window, message, w_param, l_param, SMTO_ABORTIFHUNG, TIMEOUT_MS,
+                             &result)) {
+        return -1;
+    }
+    return static_cast<LRESULT>(result);
+}
+
+std::u16string window_text(HWND window) {
+    const LRESULT length = send(window, WM_GETTEXTLENGTH, 0, 0);
+    if (length <= 0) {
+        return {};
+    }
+    std::u16string text(static_cast<std::size_t>(length) + 1, u'\0');
+    const LRESULT copied =
+        send(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
+    return text;
+}
+
+std::u16string class_of(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return std::u16string(reinterpret_cast<const char16_t*>(name));
+}
+
+std::vector<HWND> children_of(HWND parent) {
+    std::vector<HWND> found;
+    EnumChildWindows(
+        parent,
+        [](HWND child, LPARAM list) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+std::string rect_json(const RECT& rect) {
+    return cat("[", std::to_string(rect.left), ",", std::to_string(rect.top), ",",
+               std::to_string(rect.right - rect.left), ",", std::to_string(rect.bottom - rect.top),
+               "]");
+}
+
+// The height of the control's font, from the test build's font probe; 0 without a probe.
+int font_height(HWND control) {
+    const HWND probe = FindWindowExW(HWND_MESSAGE, nullptr, L"OrveloFontProbe", nullptr);
+    if (probe == nullptr) {
+        return 0;
+    }
+    return static_cast<int>(send(probe, PROBE_FONT_HEIGHT, reinterpret_cast<WPARAM>(control), 0));
+}
+
+std::string control_json(HWND main, HWND control) {
+    RECT screen{};
+    GetWindowRect(control, &screen);
+    RECT client = screen;
+    MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&client), 2);
+    const std::u16string kind = class_of(control);
+    std::string out = "{\"class\":";
+    out += json_text(kind);
+    out += cat(",\"id\":", std::to_string(GetDlgCtrlID(control)));
+    out += cat(",\"text\":", json_text(window_text(control)));
+    out += cat(",\"style\":",
+               std::to_string(static_cast<DWORD>(GetWindowLongPtrW(control, GWL_STYLE))));
+    out += cat(",\"rect\":", rect_json(client));
+    out += cat(",\"screen\":", rect_json(screen));
+    out += cat(",\"enabled\":", std::string(IsWindowEnabled(control) ? "true" : "false"));
+    out += cat(",\"visible\":", std::string(IsWindowVisible(control) ? "true" : "false"));
+    out += cat(",\"font_height\":", std::to_string(font_height(control)));
+    if (kind == u"msctls_progress32") {
+        out += ",\"position\":" + std::to_string(send(control, PBM_GETPOS, 0, 0));
+        out += cat(",\"range\":", std::to_string(send(control, PBM_GETRANGE, FALSE, 0)));
+    }
+    if (kind == u"ComboBox") {
+        RECT dropped{};
+        send(control, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
+        MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&dropped), 2);
+        out += cat(",\"dropped_rect\":", rect_json(dropped));
+        out += cat(",\"selected\":", std::to_string(send(control, CB_GETCURSEL, 0, 0)));
+        out += ",\"items\":[";
+        const LRESULT count = send(control, CB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            const LRESULT length = send(control, CB_GETLBTEXTLEN, i, 0);
+            std::u16string item(length > 0 ? static_cast<std::size_t>(length) + 1 : 1, u'\0');
+            const LRESULT copied =
+                send(control, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
+            item.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
+            out += i == 0 ? "" : ",";
+            out += json_text(item);
+        }
+        out += "]";
+    }
+    return out + "}";
+}
+
+struct BoxSearch {
+    DWORD process;
+    std::vector<HWND> boxes;
+};
+
+std::string box_json(HWND box) {
+    RECT screen{};
+    GetWindowRect(box, &screen);
+    std::string out = "{\"caption\":";
+    out += json_text(window_text(box));
+    out += cat(",\"screen\":", rect_json(screen));
+    std::u16string text;
+    std::string buttons;
+    for (const HWND child : children_of(box)) {
+        const std::u16string kind = class_of(child);
+        const std::u16string child_text = window_text(child);
+        if (kind == u"Button") {
+            buttons += buttons.empty() ? "" : ",";
+            buttons += json_text(child_text);
+        } else if (kind == u"Static" && child_text.size() > text.size()) {
+            text = child_text;  // the message; the icon's static has no text
+        }
+    }
+    out += ",\"text\":" + json_text(text);
+    out += cat(",\"buttons\":[", buttons, "]}");
+    return out;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const HWND main = FindWindowW(L"OrveloInstaller", nullptr);
+    if (main == nullptr) {
+        std::fputs("{\"window\":null}\n", stdout);
+        return 3;
+    }
+    if (argc > 1 && std::wstring(argv[1]) == L"close") {
+        return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
+    }
+    DWORD process = 0;
+    const DWORD thread = GetWindowThreadProcessId(main, &process);
+
+    RECT frame{};
+    GetWindowRect(main, &frame);
+    RECT client{};
+    GetClientRect(main, &client);
+    POINT origin{0, 0};
+    ClientToScreen(main, &origin);
+    std::string out = "{\"window\":{\"title\":";
+    out += json_text(window_text(main));
+    out +=
+        cat(",\"style\":", std::to_string(static_cast<DWORD>(GetWindowLongPtrW(main, GWL_STYLE))));
+    out += cat(",\"ex_style\":",
+               std::to_string(static_cast<DWORD>(GetWindowLongPtrW(main, GWL_EXSTYLE))));
+    out += cat(",\"frame\":", rect_json(frame));
+    out += cat(",\"client\":[", std::to_string(origin.x), ",", std::to_string(origin.y), ",",
+               std::to_string(client.right), ",", std::to_string(client.bottom), "]");
+    out += cat(",\"screen_size\":[", std::to_string(GetSystemMetrics(SM_CXSCREEN)), ",",
+               std::to_string(GetSystemMetrics(SM_CYSCREEN)), "]");
+    out += cat(",\"visible\":", std::string(IsWindowVisible(main) ? "true" : "false"));
+    out += cat(",\"enabled\":", std::string(IsWindowEnabled(main) ? "true" : "false"), "}");
+
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    int focus_id = -1;
+    if (GetGUIThreadInfo(thread, &gui) && gui.hwndFocus != nullptr) {
+        focus_id = GetDlgCtrlID(gui.hwndFocus);
+        // The drop-down list's own edit or list child reports its parent's id.
+        if (GetParent(gui.hwndFocus) != main && GetParent(gui.hwndFocus) != nullptr &&
+            GetParent(GetParent(gui.hwndFocus)) == main) {
+            focus_id = GetDlgCtrlID(GetParent(gui.hwndFocus));
+        }
+    }
+    out += ",\"focus_id\":" + std::to_string(focus_id);
+
+    out += ",\"controls\":[";
+    bool first = true;
+    for (const HWND child : children_of(main)) {
+        if (GetParent(child) != main) {
+            continue;
+        }
+        out += first ? "" : ",";
+        out += control_json(main, child);
+        first = false;
+    }
+    out += "]";
+
+    BoxSearch search{process, {}};
+    EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+            auto* found = reinterpret_cast<BoxSearch*>(context);
+            DWORD owner_process = 0;
+            GetWindowThreadProcessId(window, &owner_process);
+            if (owner_process == found->process && IsWindowVisible(window) &&
+                class_of(window) == u"#32770") {
+                found->boxes.push_back(window);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    out += ",\"boxes\":[";
+    for (std::size_t i = 0; i < search.boxes.size(); ++i) {
+        out += i == 0 ? "" : ",";
+        out += box_json(search.boxes[i]);
+    }
+    out += "]}\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
+}

@@ -1,0 +1,561 @@
+#!/usr/bin/env python3
+"""The window under Wine and Xvfb: layout at a given DPI, and the user flow driven by xdotool.
+
+Each scenario starts the program, reads its live controls with the inspector (a small Windows
+program printing JSON), acts with xdotool, and checks what the user would see. The flow uses the
+test build of the program, whose disk 9 is a USB drive backed by a drive file (the prefix's
+`physicaldrive9` symlink). Every wait has a time limit; a failure prints the last state seen.
+
+Usage: window_test.py --product EXE --app EXE --inspector EXE --source DIR --work DIR SCENARIO
+Scenarios: layout-96, layout-120, layout-144, flow, failures, stop, close, tab-order,
+           download --server URL (needs the local update server; not registered yet).
+"""
+import argparse
+import json
+import os
+import subprocess
+import sys
+import time
+
+# The panel in 96-DPI units, creation order: (class, id, text, style, x, y, width, height, font
+# points, font weight). The drop-down's height is that of its open list.
+HEADING = "Create an Orvelo installer"
+EXPLANATION = ("Turns a USB drive into the Orvelo installer. Start any PC from it to install the "
+               "newest Orvelo: it connects to Wi-Fi and downloads everything while it installs.")
+WS_CHILD, WS_VISIBLE, WS_DISABLED, WS_VSCROLL = 0x40000000, 0x10000000, 0x8000000, 0x200000
+CONTROLS = [
+    ("Static", 0, HEADING, 0x81, 20, 112, 480, 34, 18),
+    ("Static", 0, EXPLANATION, 0x81, 50, 150, 420, 60, 10),
+    ("Static", 0, "USB drive", 0x80, 62, 222, 200, 20, 9),
+    ("ComboBox", 100, None, 0x210003, 60, 244, 400, 300, 10),
+    ("Static", 0, None, 0x80, 62, 282, 396, 20, 9),
+    ("msctls_progress32", 0, "", 0, 62, 308, 396, 12, 9),
+    ("Button", 101, "Create Installer", 0x10001, 290, 362, 170, 32, 10),
+    ("Button", 102, "Quit", 0x10000, 186, 362, 96, 32, 10),
+]
+TITLE, INTRO, DRIVE_LABEL, COMBO, STATUS, PROGRESS, CREATE, QUIT = range(8)
+
+DRIVE_LABEL_TEXT = "Wine Test Drive"
+READY_BOX = ("The Orvelo installer is ready",
+             "\u201cWine Test Drive\u201d now installs Orvelo{}.\n\nPlug it into the PC, switch the "
+             "PC on and pick the USB drive in its boot menu (usually F12, F11, F9 or Esc while it "
+             "starts). Secure Boot must be off.")
+FAILED_CAPTION = "The installer couldn't be made"
+STOP_BOX = ("Stop making the installer?",
+            "The drive won't be usable until you make the installer again.")
+MIB = 1024 * 1024
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message, state=None):
+    if not condition:
+        detail = "" if state is None else "\nlast state: " + json.dumps(state, indent=1)
+        raise Failure(message + detail)
+
+
+def scaled(dpi, value):
+    return dpi * value // 96
+
+
+class Harness:
+    def __init__(self, args):
+        self.args = args
+        self.wine = os.path.join(args.source, "tools", "wine-exec")
+        self.prefix = os.environ.get("WINEPREFIX")
+        check(self.prefix and os.environ.get("DISPLAY"),
+              "WINEPREFIX and DISPLAY must come from scripts/setup.sh's orvelo_start_wine")
+        self.process = None
+        self.drive_link = os.path.join(self.prefix, "dosdevices", "physicaldrive9")
+        os.makedirs(args.work, exist_ok=True)
+
+    # ---- Programs ----
+
+    def run(self, command, timeout=60):
+        return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              stdin=subprocess.DEVNULL, timeout=timeout, check=False)
+
+    def state(self):
+        result = self.run([self.wine, self.args.inspector], timeout=30)
+        if result.returncode == 3:
+            return {"window": None}
+        check(result.returncode == 0, "the inspector failed with %d" % result.returncode)
+        state = json.loads(result.stdout.decode("utf-8"))
+        for box in state.get("boxes", []):
+            box["text"] = box["text"].replace("\r\n", "\n")
+        return state
+
+    def wait_for(self, what, predicate, timeout=30):
+        deadline = time.monotonic() + timeout
+        state = None
+        while time.monotonic() < deadline:
+            state = self.state()
+            try:
+                if predicate(state):
+                    return state
+            except (KeyError, IndexError, TypeError):
+                pass
+            time.sleep(0.2)
+        raise Failure("timed out waiting for " + what + "\nlast state: " +
+                      json.dumps(state, indent=1))
+
+    def start(self, exe, *arguments, delay_ms=0):
+        check(self.state()["window"] is None, "a window of an earlier run is still open")
+        env = dict(os.environ)
+        env["ORVELO_TEST_DRIVE_DELAY_MS"] = str(delay_ms)
+        self.process = subprocess.Popen([self.wine, exe, *arguments], env=env,
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        return self.wait_for("the window and its first scan",
+                             lambda s: s["window"]["visible"] and
+                             controls(s)[STATUS]["text"] != "", timeout=60)
+
+    def quit(self):
+        """Presses Quit in the idle window; the process must end with exit code 0."""
+        state = self.state()
+        self.click(controls(state)[QUIT])
+        try:
+            code = self.process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            raise Failure("the program did not end after Quit")
+        check(code == 0, "the program ended with exit code %d after Quit" % code)
+        self.process = None
+
+    def stop_program(self):
+        if self.process is not None and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait(timeout=30)
+        self.process = None
+
+    # ---- xdotool ----
+
+    def xdotool(self, *arguments, timeout=20):
+        result = subprocess.run(["xdotool", *arguments], stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, timeout=timeout, check=False)
+        check(result.returncode == 0, "xdotool %s failed: %s" % (arguments, result.stderr))
+        return result.stdout.decode()
+
+    def click(self, control):
+        x, y, width, height = control["screen"]
+        self.xdotool("mousemove", "--sync", str(x + width // 2), str(y + height // 2))
+        self.xdotool("click", "1")
+
+    def keys_to(self, title, *keys):
+        """Focuses the X window of the top-level window with this title and presses the keys."""
+        found = self.xdotool("search", "--sync", "--onlyvisible", "--name",
+                             "^" + title.replace("?", "\\?") + "$").split()
+        check(found, "no X window titled " + title)
+        self.xdotool("windowfocus", "--sync", found[-1])
+        self.xdotool("key", "--delay", "100", *keys)
+
+    def answer_box(self, caption, key):
+        self.keys_to(caption, key)
+        self.wait_for("the box %r to close" % caption,
+                      lambda s: all(b["caption"] != caption for b in s["boxes"]))
+
+    # ---- The drive ----
+
+    def make_image(self, name, size_mib):
+        path = os.path.join(self.args.work, name)
+        subprocess.run(["bash", os.path.join(self.args.source, "tools", "make-gpt-image.sh"),
+                        path, str(size_mib)], check=True, timeout=120)
+        return path
+
+    def attach_drive(self, size_bytes):
+        path = os.path.join(self.args.work, "drive9.img")
+        if os.path.exists(path):
+            os.remove(path)
+        with open(path, "wb") as drive:
+            drive.truncate(size_bytes)
+        self.detach_drive()
+        os.symlink(path, self.drive_link)
+        return path
+
+    def detach_drive(self):
+        if os.path.lexists(self.drive_link):
+            os.remove(self.drive_link)
+
+    def set_dpi(self, dpi):
+        result = self.run([self.wine, "reg", "add", "HKCU\\Control Panel\\Desktop", "/v",
+                           "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"])
+        check(result.returncode == 0, "could not set LogPixels to %d" % dpi)
+
+    def screenshot(self, state, name):
+        folder = os.path.join(self.args.work, "screenshots")
+        os.makedirs(folder, exist_ok=True)
+        x, y, width, height = state["window"]["client"]
+        path = os.path.join(folder, name)
+        subprocess.run(["import", "-window", "root", "-crop",
+                        "%dx%d+%d+%d" % (width, height, x, y), "+repage", path],
+                       check=True, timeout=60)
+        return path
+
+
+def controls(state):
+    return state["window"] and state["controls"]
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def pixel(path, x, y):
+    out = subprocess.run(["convert", path, "-format", "%[fx:int(255*r)],%[fx:int(255*g)],"
+                          "%[fx:int(255*b)]", "-crop", "1x1+%d+%d" % (x, y), "info:"],
+                         stdout=subprocess.PIPE, check=True, timeout=60).stdout.decode()
+    return tuple(int(v) for v in out.split(","))
+
+
+def idle_with_drive(state):
+    c = controls(state)
+    return (c[COMBO]["enabled"] and c[CREATE]["enabled"] and c[QUIT]["text"] == "Quit" and
+            not c[PROGRESS]["visible"] and
+            c[STATUS]["text"] == "Everything on the drive will be erased." and not state["boxes"])
+
+
+def box_with(caption):
+    return lambda s: any(b["caption"] == caption for b in s["boxes"])
+
+
+def the_box(state, caption):
+    return next(b for b in state["boxes"] if b["caption"] == caption)
+
+
+# ---- Scenarios ----
+
+def layout(h, dpi):
+    """Client size, centring, every control's place, style and font at one DPI; a screenshot."""
+    h.detach_drive()
+    h.set_dpi(dpi)
+    try:
+        state = h.start(h.args.app)
+        window = state["window"]
+        check(window["title"] == "Orvelo Installer", "title", state)
+        check(window["style"] & 0xFFFF0000 == 0x14CA0000, "caption, system menu, minimise box, "
+              "visible; no sizing border, no maximise box", state)
+        check(window["client"][2:] == [scaled(dpi, 520), scaled(dpi, 420)],
+              "client size at %d DPI" % dpi, state)
+        frame = window["frame"]
+        screen_width, screen_height = window["screen_size"]
+        check(frame[0] == (screen_width - frame[2]) // 2 and
+              frame[1] == (screen_height - frame[3]) // 2, "centred by its whole frame", state)
+        c = controls(state)
+        check(len(c) == 8, "eight controls", state)
+        for i, (kind, ident, text, style, x, y, width, height, points) in enumerate(CONTROLS):
+            got = c[i]
+            what = "control %d (%s)" % (i, kind)
+            check(got["class"] == kind and got["id"] == ident, what + ": class and id", state)
+            if text is not None:
+                check(got["text"] == text, what + ": text", state)
+            expected_rect = [scaled(dpi, x), scaled(dpi, y), scaled(dpi, width),
+                             scaled(dpi, height)]
+            rect = got["dropped_rect"] if kind == "ComboBox" else got["rect"]
+            if kind == "ComboBox":
+                # The closed box has the height the control gives itself for its font.
+                check(got["rect"][:3] == expected_rect[:3], what + ": closed box", state)
+                # Windows gives the whole height in the dropped rectangle; Wine the list below
+                # the closed box, rounded down to whole items.
+                closed = got["rect"][3]
+                check(expected_rect[3] - 2 * closed <= rect[3] <= expected_rect[3],
+                      what + ": the height given for the box and its open list", state)
+            else:
+                check(rect == expected_rect, what + ": %s, expected %s" % (rect, expected_rect),
+                      state)
+            check(got["font_height"] == -(points * dpi // 72), what + ": font height", state)
+            base = got["style"] & ~(WS_VISIBLE | WS_DISABLED)
+            if kind == "Button":  # the dialog manager moves the default state between buttons
+                check(base & ~0xF == WS_CHILD | (style & ~0xF), what + ": style", state)
+            elif kind == "ComboBox":
+                # The combo box hands WS_VSCROLL on to its open list, which shows the scroll bar
+                # (and the style bit) only when its items need it.
+                check(base | WS_VSCROLL == WS_CHILD | style, what + ": style %x" % base, state)
+            else:
+                check(base == WS_CHILD | style, what + ": style %x" % base, state)
+        # No drive: the drop-down asks for one; it and Create are disabled.
+        check(c[COMBO]["items"] == ["Insert a USB drive\u2026"] and c[COMBO]["selected"] == 0,
+              "the drop-down without drives", state)
+        check(not c[COMBO]["enabled"] and not c[CREATE]["enabled"] and c[QUIT]["enabled"],
+              "enabled states without drives", state)
+        check(c[STATUS]["text"] == "Plug in a USB drive of 1 GB or more.", "status", state)
+        check(not c[PROGRESS]["visible"] and c[PROGRESS]["range"] == 1000, "progress bar", state)
+        shot = h.screenshot(state, "layout-%d.png" % dpi)
+        # The icon is painted centred at the top: the drive's body is below its middle.
+        size = scaled(dpi, 72)
+        left, top = (scaled(dpi, 520) - size) // 2, scaled(dpi, 30)
+        r, g, b = pixel(shot, left + size // 3, top + size * 70 // 100)
+        check(b > r + 40 and b > 80, "the icon's drive body at (%d, %d): %s" % (
+            left + size // 3, top + size * 70 // 100, (r, g, b)))
+        r, g, b = pixel(shot, left + size // 2, top + size // 4)
+        check(r > 200 and 100 < g < 200 and b < 100, "the icon's arrow: %s" % ((r, g, b),))
+        h.quit()
+        # The product itself, over the real system: same window, same size, ends with code 0.
+        state = h.start(h.args.product)
+        check(state["window"]["client"][2:] == [scaled(dpi, 520), scaled(dpi, 420)],
+              "the product's client size", state)
+        check(controls(state)[STATUS]["text"] == "Plug in a USB drive of 1 GB or more.",
+              "the product finds no drive under Wine", state)
+        h.quit()
+    finally:
+        h.stop_program()
+        h.set_dpi(96)
+
+
+def start_job(h, state):
+    """Create, then Yes on the erase question."""
+    h.click(controls(state)[CREATE])
+    h.wait_for("the erase question", box_with("Erase this drive?"))
+    h.answer_box("Erase this drive?", "y")
+
+
+def flow(h):
+    """Pick, Create, No, Create, Yes, the progress, the success box; the drive passes sgdisk."""
+    image = h.make_image("flow.img", 16)
+    drive = h.attach_drive(64 * MIB)
+    state = h.start(h.args.app, "--image", windows_path(image), delay_ms=60)
+    state = h.wait_for("the drive", idle_with_drive)
+    c = controls(state)
+    check(c[COMBO]["items"] == ["Wine Test Drive \u2014 67 MB (disk 9)"], "the drive's item",
+          state)
+    # Pick it: open the list with a click and take the item with the keyboard.
+    h.click(c[COMBO])
+    h.keys_to("Orvelo Installer", "Return")
+    state = h.wait_for("the pick", lambda s: controls(s)[COMBO]["selected"] == 0 and
+                       idle_with_drive(s))
+    before = controls(state)
+
+    h.click(before[CREATE])
+    state = h.wait_for("the erase question", box_with("Erase this drive?"))
+    box = the_box(state, "Erase this drive?")
+    check(box["text"] == "Everything on \u201cWine Test Drive\u201d (67 MB) will be deleted and "
+          "replaced with the Orvelo installer.\n\nMake sure it isn't a drive you still need.",
+          "the erase question's text", state)
+    check(box["buttons"] == ["&Yes", "&No"], "Yes and No", state)
+    h.answer_box("Erase this drive?", "Return")  # No is the default button
+    state = h.state()
+    for control in ("text", "enabled", "visible"):
+        check([x[control] for x in controls(state)] == [x[control] for x in before],
+              "No changes nothing (%s)" % control, state)
+    check(open(drive, "rb").read(MIB) == bytes(MIB), "No leaves the drive alone")
+
+    start_job(h, state)
+    seen = set()
+    deadline = time.monotonic() + 120
+    while True:
+        check(time.monotonic() < deadline, "the job did not end", state)
+        state = h.state()
+        c = controls(state)
+        if state["boxes"]:
+            break
+        check(c[QUIT]["text"] == "Stop" and not c[COMBO]["enabled"] and
+              not c[CREATE]["enabled"] and c[PROGRESS]["visible"], "the running look", state)
+        status, position = c[STATUS]["text"], c[PROGRESS]["position"]
+        if status.startswith("Writing the installer\u2026 "):
+            percent = int(status.split()[-1].rstrip("%"))
+            check(400 <= position <= 800 and percent <= 100, "writing's bar", state)
+            if "writing" not in seen:
+                h.screenshot(state, "flow-writing-96.png")
+            seen.add("writing")
+        elif status.startswith("Checking the drive\u2026 "):
+            check(800 <= position <= 1000, "checking's bar", state)
+            seen.add("checking")
+        elif status == "Preparing the drive\u2026":
+            seen.add("preparing")
+        else:
+            check(status in ("Starting\u2026", "The installer is ready. You can remove the drive."),
+                  "an expected status line", state)
+    check({"writing", "checking"} <= seen, "the writing and checking phases were shown: %s" %
+          sorted(seen))
+    box = the_box(state, READY_BOX[0])
+    check(box["text"] == READY_BOX[1].format(""), "the local image's success text", state)
+    check(box["buttons"] == ["OK"], "one OK button", state)
+    c = controls(state)
+    check(c[STATUS]["text"] == "The installer is ready. You can remove the drive." and
+          c[QUIT]["text"] == "Stop", "behind the open box", state)
+    h.answer_box(READY_BOX[0], "Return")
+    state = h.wait_for("idle again", idle_with_drive)
+    check(controls(state)[COMBO]["selected"] == 0, "the first drive is selected", state)
+    h.quit()
+    verdict = subprocess.run(["sgdisk", "-v", drive], stdout=subprocess.PIPE, timeout=60,
+                             check=False).stdout.decode()
+    check("No problems found" in verdict, "sgdisk -v on the written drive:\n" + verdict)
+    with open(image, "rb") as source, open(drive, "rb") as written:
+        source.seek(2048 * 512)
+        written.seek(2048 * 512)
+        check(source.read(6 * MIB) == written.read(6 * MIB), "the partitions' bytes")
+
+
+def failures(h):
+    """A job's failure text reaches the failure box; afterwards the window is idle again."""
+    image = h.make_image("failures.img", 16)
+    cases = [
+        ("a drive too small", image, 8 * MIB, "This drive is too small for the installer."),
+        ("an unreadable image", image + ".missing", 64 * MIB,
+         windows_path(image + ".missing") + " can't be read."),
+    ]
+    for name, path, drive_bytes, text in cases:
+        h.attach_drive(drive_bytes)
+        h.start(h.args.app, "--image", windows_path(path))
+        state = h.wait_for("the drive", idle_with_drive)
+        start_job(h, state)
+        state = h.wait_for(name + ": the failure box", box_with(FAILED_CAPTION))
+        check(the_box(state, FAILED_CAPTION)["text"] == text, name + ": the box's text", state)
+        check(controls(state)[STATUS]["text"] == "The installer wasn't made.", name, state)
+        h.answer_box(FAILED_CAPTION, "Return")
+        h.wait_for(name + ": idle again", idle_with_drive)
+        h.quit()
+
+
+def wait_for_writing(h):
+    return h.wait_for("the writing phase", lambda s: controls(s)[STATUS]["text"].startswith(
+        "Writing the installer\u2026 "), timeout=60)
+
+
+def stopped_without_box(h, what):
+    """Waits for the stopped job to be handled; no box may show meanwhile."""
+    deadline = time.monotonic() + 60
+    while True:
+        state = h.state()
+        check(not state["boxes"], what + ": no box after a stop", state)
+        c = controls(state)
+        if c[QUIT]["text"] == "Quit":
+            return state
+        check(time.monotonic() < deadline, what + ": the stopped job did not end", state)
+        time.sleep(0.2)
+
+
+def stop(h):
+    """Stop asks nothing and shows no box; a second job after it runs to the end."""
+    image = h.make_image("stop.img", 16)
+    drive = h.attach_drive(64 * MIB)
+    state = h.start(h.args.app, "--image", windows_path(image), delay_ms=250)
+    state = h.wait_for("the drive", idle_with_drive)
+    start_job(h, state)
+    state = wait_for_writing(h)
+    # Unplugged while the job runs (the job keeps its open handle): the rescan after the job
+    # finds nothing, so the outcome's status line stays.
+    h.detach_drive()
+    h.click(controls(state)[QUIT])
+    state = stopped_without_box(h, "stop")
+    c = controls(state)
+    check(c[STATUS]["text"] == "The installer wasn't made." and not c[COMBO]["enabled"] and
+          not c[CREATE]["enabled"] and not c[PROGRESS]["visible"] and
+          c[COMBO]["items"] == ["Wine Test Drive \u2014 67 MB (disk 9)"],
+          "after a stop with no drive left", state)
+    with open(drive, "rb") as written:
+        check(written.read(17408) == bytes(17408), "stopped before the head was written")
+    # Plugged in again: the next scan lists it, and a second job runs to its end.
+    os.symlink(drive, h.drive_link)
+    state = h.wait_for("the drive again", idle_with_drive)
+    start_job(h, state)
+    state = h.wait_for("the second job's success box", box_with(READY_BOX[0]), timeout=120)
+    h.answer_box(READY_BOX[0], "Return")
+    h.wait_for("idle again", idle_with_drive)
+    h.quit()
+
+
+def close(h):
+    """Closing during a job asks; the window stays after No and after Yes."""
+    image = h.make_image("close.img", 16)
+    h.attach_drive(64 * MIB)
+    state = h.start(h.args.app, "--image", windows_path(image), delay_ms=500)
+    state = h.wait_for("the drive", idle_with_drive)
+    start_job(h, state)
+    wait_for_writing(h)
+    for answer in ("Return", "y"):  # No (the default), then Yes
+        h.keys_to("Orvelo Installer", "alt+F4")
+        state = h.wait_for("the stop question", box_with(STOP_BOX[0]))
+        check(the_box(state, STOP_BOX[0])["text"] == STOP_BOX[1], "the stop question", state)
+        h.answer_box(STOP_BOX[0], answer)
+        state = h.state()
+        check(state["window"] is not None and state["window"]["visible"],
+              "the window stays after " + answer, state)
+        if answer == "Return":
+            check(controls(state)[QUIT]["text"] == "Stop", "the job goes on after No", state)
+            status = controls(state)[STATUS]["text"]
+            h.wait_for("progress after No", lambda s: controls(s)[STATUS]["text"] != status)
+    state = stopped_without_box(h, "close")
+    check(state["window"]["visible"], "the window is still open", state)
+    h.wait_for("idle again", idle_with_drive)
+    h.quit()
+
+
+def tab_order(h):
+    """Tab moves among the drop-down, Create Installer and Quit, those that are enabled."""
+    h.attach_drive(64 * MIB)
+    state = h.start(h.args.app)
+    h.wait_for("the drive", idle_with_drive)
+    h.keys_to("Orvelo Installer", "Tab")
+    first = h.wait_for("a focused control", lambda s: s["focus_id"] in (100, 101, 102))["focus_id"]
+    order = [100, 101, 102]
+    expected = order[order.index(first):] + order[:order.index(first)]
+    seen = []
+    for _ in range(4):
+        seen.append(h.state()["focus_id"])
+        h.keys_to("Orvelo Installer", "Tab")
+    check(seen == expected + expected[:1], "Tab order %s, expected %s" % (seen, expected))
+    h.keys_to("Orvelo Installer", "shift+Tab")
+    check(h.state()["focus_id"] == expected[0], "Shift+Tab goes back")
+    h.quit()
+    # Without a drive only Quit is enabled: Tab stays on it.
+    h.detach_drive()
+    h.start(h.args.app)
+    for _ in range(3):
+        h.keys_to("Orvelo Installer", "Tab")
+        check(h.state()["focus_id"] == 102, "Tab without drives stays on Quit")
+    h.quit()
+
+
+def download(h, server):
+    """A downloaded release: the success box names the release's version (1.2 on the test
+    server). Needs the local update server, which serves a release signed with the development
+    key; wired in when that server is part of the build."""
+    h.attach_drive(64 * MIB)
+    state = h.start(h.args.app, "--server", server, "--dev")
+    state = h.wait_for("the drive", idle_with_drive)
+    start_job(h, state)
+    state = h.wait_for("the success box", box_with(READY_BOX[0]), timeout=300)
+    check(the_box(state, READY_BOX[0])["text"] ==
+          READY_BOX[1].format(" (it fetches the newest version, 1.2 today)"),
+          "the downloaded release's success text", state)
+    h.answer_box(READY_BOX[0], "Return")
+    h.wait_for("idle again", idle_with_drive)
+    h.quit()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for option in ("--product", "--app", "--inspector", "--source", "--work"):
+        parser.add_argument(option, required=True)
+    parser.add_argument("--server")
+    parser.add_argument("scenario")
+    args = parser.parse_args()
+    for name in ("product", "app", "inspector", "source", "work"):
+        setattr(args, name, os.path.abspath(getattr(args, name)))
+    h = Harness(args)
+    scenarios = {
+        "layout-96": lambda: layout(h, 96),
+        "layout-120": lambda: layout(h, 120),
+        "layout-144": lambda: layout(h, 144),
+        "flow": lambda: flow(h),
+        "failures": lambda: failures(h),
+        "stop": lambda: stop(h),
+        "close": lambda: close(h),
+        "tab-order": lambda: tab_order(h),
+        "download": lambda: download(h, args.server),
+    }
+    try:
+        scenarios[args.scenario]()
+    except Failure as failure:
+        print("FAILED: %s" % failure)
+        return 1
+    finally:
+        h.stop_program()
+        h.detach_drive()
+    print("%s: passed" % args.scenario)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
