@@ -14,7 +14,7 @@ echo "== Building"
 cmake --preset release >/dev/null
 cmake --build --preset release --target orvelo
 cmake --preset mingw >/dev/null
-cmake --build --preset mingw --target OrveloInstaller
+cmake --build --preset mingw --target OrveloInstaller OrveloInstallerTest orvelo_inspector
 tools/check-imports build/mingw/src/app/OrveloInstaller.exe
 
 demo="$ORVELO_ROOT/build/demo"
@@ -31,9 +31,9 @@ build/release/orvelo check-manifest "$demo/site/installer/latest" --dev
 
 echo
 echo "== The local update server"
-python3 tools/update-server "$demo/site" --port-file "$demo/port" --lifetime 600 &
+python3 tools/update-server "$demo/site" --port-file "$demo/port" --lifetime 900 &
 server=$!
-trap 'kill $server 2>/dev/null || true' EXIT
+trap 'kill $server 2>/dev/null || true; orvelo_stop_wine' EXIT
 for _ in $(seq 100); do [ -s "$demo/port" ] && break; sleep 0.05; done
 url="http://127.0.0.1:$(cat "$demo/port")"
 echo "serving $demo/site at $url"
@@ -51,9 +51,23 @@ sgdisk -p "$demo/drive.img" | sed -n '/^Disk /p;/^Number/,$p'
 
 echo
 echo "== Booting the written drive: UEFI firmware under QEMU, serial console below"
-cp /usr/share/OVMF/OVMF_VARS_4M.fd "$demo/vars.fd"
-timeout 120 qemu-system-x86_64 -machine q35 -m 256 -nographic -no-reboot -net none \
-    -drive if=pflash,format=raw,readonly=on,file=/usr/share/OVMF/OVMF_CODE_4M.fd \
-    -drive if=pflash,format=raw,file="$demo/vars.fd" \
-    -drive file="$demo/drive.img",format=raw,if=virtio </dev/null | tr -d '\r' | grep -a 'Orvelo' || true
-echo "The drive file is $demo/drive.img; the release folder is $demo/site."
+tools/boot-drive "$demo/drive.img"
+
+echo
+echo "== The Windows program under Wine: the same road in the real window"
+echo "   (a virtual display; the test build shows the drive file build/demo/window/drive9.img as"
+echo "   a USB stick on disk 9; xdotool picks it, presses Create Installer and answers Yes)"
+orvelo_start_wine
+python3 tests/ui/window_test.py --product build/mingw/src/app/OrveloInstaller.exe \
+    --app build/mingw/tests/ui/OrveloInstallerTest.exe \
+    --inspector build/mingw/tests/ui/orvelo_inspector.exe --source "$ORVELO_ROOT" \
+    --work "$demo/window" download --server "$url"
+orvelo_stop_wine
+sgdisk -v "$demo/window/drive9.img" | grep '^No problems'
+tools/boot-drive "$demo/window/drive9.img"
+
+echo
+echo "Drive written by orvelo write:        $demo/drive.img"
+echo "Drive written by the Windows program: $demo/window/drive9.img"
+echo "Screenshots of the window:            $demo/window/screenshots/"
+echo "The release folder:                   $demo/site"

@@ -8,7 +8,7 @@ test build of the program, whose disk 9 is a USB drive backed by a drive file (t
 
 Usage: window_test.py --product EXE --app EXE --inspector EXE --source DIR --work DIR SCENARIO
 Scenarios: layout-96, layout-120, layout-144, flow, failures, stop, close, tab-order,
-           download --server URL (needs the local update server; not registered yet).
+           download --server URL (a release on the local update server; see download_test.sh).
 """
 import argparse
 import json
@@ -509,13 +509,14 @@ def tab_order(h):
 
 def download(h, server):
     """A downloaded release: the success box names the release's version (1.2 on the test
-    server). Needs the local update server, which serves a release signed with the development
-    key; wired in when that server is part of the build."""
+    server, which serves a release signed with the development key: download_test.sh)."""
     h.attach_drive(64 * MIB)
     state = h.start(h.args.app, "--server", server, "--dev")
     state = h.wait_for("the drive", idle_with_drive)
+    h.screenshot(state, "download-ready.png")
     start_job(h, state)
     state = h.wait_for("the success box", box_with(READY_BOX[0]), timeout=300)
+    h.screenshot(state, "download-success.png")
     check(the_box(state, READY_BOX[0])["text"] ==
           READY_BOX[1].format(" (it fetches the newest version, 1.2 today)"),
           "the downloaded release's success text", state)
