@@ -11,14 +11,14 @@ orvelo_install_missing
 echo "== Native build and tests (AddressSanitizer + UBSan)"
 cmake --preset native >/dev/null
 cmake --build --preset native
-ctest --preset native
+ctest --preset native | tee build/native-ctest.log
 
 echo "== Windows build and tests under Wine"
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw
 trap orvelo_stop_wine EXIT
 orvelo_start_wine
-ctest --preset mingw
+ctest --preset mingw | tee build/mingw-ctest.log
 orvelo_stop_wine
 trap - EXIT
 
@@ -45,4 +45,8 @@ for fuzzer in $(find build/fuzz/fuzz -maxdepth 1 -type f -executable -name '*_fu
     echo "$name: $(grep -c '^#' "build/fuzz/$name.log") status lines, no failure"
 done
 
+# One summary line for both test runs (each runs to its end or stops the script).
+total=$(sed -n 's/.*tests failed out of \([0-9]*\)$/\1/p' build/native-ctest.log build/mingw-ctest.log |
+    awk '{ sum += $1 } END { print sum }')
 echo "All tests passed."
+echo "tests: $total passed, 0 failed"

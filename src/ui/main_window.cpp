@@ -19,13 +19,13 @@ constexpr int ICON_TOP = 30;
 
 enum FontRole { TITLE_FONT, BODY_FONT, LABEL_FONT, SMALL_FONT, FONT_COUNT };
 
-struct FontSpec {
+struct FontStyle {
     int points;
     int weight;
 };
 
 // Indexed by FontRole: the order in which the fonts are made and kept.
-constexpr std::array<FontSpec, FONT_COUNT> FONT_SPECS = {{
+constexpr std::array<FontStyle, FONT_COUNT> FONT_STYLES = {{
     {18, 600},  // title
     {10, 400},  // body
     {9, 600},   // label
@@ -120,8 +120,8 @@ void layout_controls() {
     const u32 dpi = window_dpi;
     std::vector<HFONT> fonts;
     fonts.reserve(FONT_COUNT);
-    for (const FontSpec& spec : FONT_SPECS) {
-        fonts.push_back(make_font(spec.points, spec.weight, dpi));
+    for (const FontStyle& style : FONT_STYLES) {
+        fonts.push_back(make_font(style.points, style.weight, dpi));
     }
     for (const Placement& place : PLACEMENTS) {
         const HWND control = set.*place.control;

@@ -43,9 +43,9 @@ check_drive() {
 
 # Drive files: an exact fit, 1 GB, 8 GB sparse, and 2^32 + 8 sectors sparse (the MBR's size
 # field is clamped there).
-for spec in "exact:$image_bytes" "1gb:1000000000" "8gb:8000000000" "2tib:$(( (4294967296 + 8) * 512 ))"; do
-    name=${spec%%:*}
-    size=${spec#*:}
+for drive_case in "exact:$image_bytes" "1gb:1000000000" "8gb:8000000000" "2tib:$(( (4294967296 + 8) * 512 ))"; do
+    name=${drive_case%%:*}
+    size=${drive_case#*:}
     truncate -s "$size" "$name.drive"
     if "$orvelo" write --drive "$name.drive" --image image.img --yes >"$name.log" 2>&1; then
         check_drive "$name.drive"
