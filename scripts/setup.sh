@@ -7,7 +7,7 @@ ORVELO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ORVELO_PACKAGES="cmake ninja-build g++ git python3 googletest libgtest-dev libbenchmark-dev
     g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
     wine wine64 fonts-wine xvfb xdotool imagemagick
-    zlib1g-dev libdeflate-dev libssl-dev libcurl4-openssl-dev openssl
+    zlib1g-dev libdeflate-dev libssl-dev libcurl4-openssl-dev openssl ca-certificates e2fsprogs
     gdisk dosfstools mtools clang-16 libclang-rt-16-dev lld-16 qemu-system-x86 ovmf"
 
 orvelo_install_missing() {
@@ -23,7 +23,7 @@ orvelo_install_missing() {
     echo "Installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
 # A Wine prefix of the build's own, its server started before any test (otherwise the services
