@@ -1,6 +1,7 @@
 #include "job/disk_layout.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "core/format.h"
@@ -178,46 +179,49 @@ Status verify_region(JobStatus& status, os::Handle drive, const TransferBuffer& 
 
 namespace {
 
-u64 layout_bytes(const DiskLayout& layout) {
-    return layout.head.size() + layout.body.size() + layout.tail.size();
+struct Region {
+    u64 drive_offset;
+    std::span<const u8> bytes;
+};
+
+using RegionMover = Status (*)(JobStatus&, os::Handle, const TransferBuffer&, std::string_view, u64,
+                               std::span<const u8>, u64&, u64);
+
+// Moves the three regions in the order given, with one running count over the whole layout.
+Status move_regions(JobStatus& status, const DiskLayout& layout, const RawDrive& drive,
+                    const TransferBuffer& buffer, std::string_view label,
+                    const std::array<Region, 3>& regions, RegionMover move_region) {
+    const u64 total = layout.head.size() + layout.body.size() + layout.tail.size();
+    u64 done = 0;
+    for (const Region& region : regions) {
+        if (Status moved = move_region(status, drive.disk(), buffer, label, region.drive_offset,
+                                       region.bytes, done, total);
+            !moved) {
+            return moved;
+        }
+    }
+    return {};
 }
 
 }  // namespace
 
 Status write_layout(JobStatus& status, const DiskLayout& layout, const RawDrive& drive,
                     const TransferBuffer& buffer, std::string_view label) {
-    const u64 total = layout_bytes(layout);
-    u64 done = 0;
-    const struct {
-        u64 offset;
-        std::span<const u8> bytes;
-    } regions[] = {{layout.tail_offset, layout.tail}, {HEAD_BYTES, layout.body}, {0, layout.head}};
-    for (const auto& region : regions) {
-        if (Status written = write_region(status, drive.disk(), buffer, label, region.offset,
-                                          region.bytes, done, total);
-            !written) {
-            return written;
-        }
+    const std::array<Region, 3> tail_body_head = {
+        {{layout.tail_offset, layout.tail}, {HEAD_BYTES, layout.body}, {0, layout.head}}};
+    if (Status written =
+            move_regions(status, layout, drive, buffer, label, tail_body_head, write_region);
+        !written) {
+        return written;
     }
     return writing_failed(label, flush_drive(drive.disk()));
 }
 
 Status verify_layout(JobStatus& status, const DiskLayout& layout, const RawDrive& drive,
                      const TransferBuffer& buffer, std::string_view label) {
-    const u64 total = layout_bytes(layout);
-    u64 done = 0;
-    const struct {
-        u64 offset;
-        std::span<const u8> bytes;
-    } regions[] = {{0, layout.head}, {HEAD_BYTES, layout.body}, {layout.tail_offset, layout.tail}};
-    for (const auto& region : regions) {
-        if (Status compared = verify_region(status, drive.disk(), buffer, label, region.offset,
-                                            region.bytes, done, total);
-            !compared) {
-            return compared;
-        }
-    }
-    return {};
+    const std::array<Region, 3> head_body_tail = {
+        {{0, layout.head}, {HEAD_BYTES, layout.body}, {layout.tail_offset, layout.tail}}};
+    return move_regions(status, layout, drive, buffer, label, head_body_tail, verify_region);
 }
 
 }  // namespace orvelo
