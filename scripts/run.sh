@@ -20,7 +20,7 @@ tools/check-imports build/mingw/src/app/OrveloInstaller.exe
 demo="$ORVELO_ROOT/build/demo"
 rm -rf "$demo"
 mkdir -p "$demo/tmp"
-key="$ORVELO_ROOT/../shared/keys/development-private.pem"
+key="$ORVELO_ROOT/tests/data/keys/development-private.pem"
 
 echo
 echo "== A demo release (a GPT image whose EFI system partition boots a small UEFI program),"

@@ -13,6 +13,16 @@ cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native | tee build/native-ctest.log
 
+# The suites that read the repository's test data (published vectors, signed fixtures, the
+# development key) are registered by name; losing one must fail here, not pass by omission.
+ctest --preset native -N >build/native-ctest-list.txt
+for suite in Sha256VectorsTest EcdsaWycheproof EcdsaNist InflateVectors TrustedKeys \
+    SignedDocumentTest DevSignedDocumentTest ReleaseRoadTest release_road; do
+    grep -q "Test *#[0-9]*: \(BothPaths/\)\?$suite[./ ]\|Test *#[0-9]*: $suite\$" build/native-ctest-list.txt ||
+        { echo "The native tests lack the suite $suite"; exit 1; }
+done
+echo "Every suite of the repository's test data is registered."
+
 echo "== Windows build and tests under Wine"
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw
@@ -38,9 +48,12 @@ for fuzzer in $(find build/fuzz/fuzz -maxdepth 1 -type f -executable -name '*_fu
     name=$(basename "$fuzzer")
     corpus="build/fuzz/corpus/$name"
     mkdir -p "$corpus"
-    seeds="fuzz/seeds/${name%_fuzzer}"
-    [ -d "$seeds" ] || seeds=""
-    "$fuzzer" -max_total_time="${ORVELO_FUZZ_SECONDS:-20}" -print_final_stats=0 "$corpus" $seeds \
+    # New finds go to the build's folder; the kept corpus and the hand-made seeds are read only.
+    kept=()
+    for folder in "fuzz/corpus/${name%_fuzzer}" "fuzz/seeds/${name%_fuzzer}"; do
+        [ -d "$folder" ] && kept+=("$folder")
+    done
+    "$fuzzer" -max_total_time="${ORVELO_FUZZ_SECONDS:-20}" -print_final_stats=0 "$corpus" "${kept[@]}" \
         >"build/fuzz/$name.log" 2>&1 || { tail -50 "build/fuzz/$name.log"; exit 1; }
     echo "$name: $(grep -c '^#' "build/fuzz/$name.log") status lines, no failure"
 done

@@ -144,4 +144,7 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except OSError as error:  # a missing folder, certificate or port file: one line, no traceback
+        sys.exit(f"make-icon.py: {error}")

@@ -1,5 +1,5 @@
 // ecdsa_verify against published verdicts: Wycheproof's P1363 suite for secp256r1 with SHA-256
-// and NIST's SigVer cases for P-256 with SHA-256. Built only when the shared vectors are present.
+// and NIST's SigVer cases for P-256 with SHA-256.
 #include <gtest/gtest.h>
 
 #include "crypto/ecdsa.h"
@@ -11,7 +11,6 @@ namespace {
 
 using test::from_hex;
 using test::Json;
-using test::shared_path;
 
 // A big-endian number of any length as 32 bytes; nothing when it does not fit.
 std::optional<Bytes32> fixed_32(std::string_view hex) {
@@ -29,7 +28,7 @@ std::optional<Bytes32> fixed_32(std::string_view hex) {
 
 TEST(EcdsaWycheproof, EveryP1363VerdictMatches) {
     const std::string text =
-        test::read_text(shared_path("vectors/wycheproof/ecdsa_secp256r1_sha256_p1363_test.json"));
+        test::read_data("vectors/wycheproof/ecdsa_secp256r1_sha256_p1363_test.json");
     ASSERT_FALSE(text.empty());
     const std::optional<Json> json = test::parse_json(text);
     ASSERT_TRUE(json.has_value());
@@ -67,7 +66,7 @@ TEST(EcdsaWycheproof, EveryP1363VerdictMatches) {
 }
 
 TEST(EcdsaNist, EverySigVerVerdictMatches) {
-    const std::string text = test::read_text(shared_path("vectors/ecdsa/SigVer_P-256_SHA-256.rsp"));
+    const std::string text = test::read_data("vectors/ecdsa/SigVer_P-256_SHA-256.rsp");
     ASSERT_FALSE(text.empty());
     std::size_t cases = 0, passes = 0;
     for (const test::RspRecord& record : test::parse_rsp(text)) {

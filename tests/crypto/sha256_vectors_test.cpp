@@ -1,5 +1,5 @@
 // SHA-256 against the NIST CAVP byte-oriented vectors (ShortMsg, LongMsg, Monte), on both block
-// functions. Built only when the shared vectors are present.
+// functions.
 #include <gtest/gtest.h>
 
 #include "crypto/sha256.h"
@@ -11,7 +11,6 @@ namespace {
 using test::from_hex;
 using test::parse_rsp;
 using test::read_text;
-using test::shared_path;
 
 enum class Path { Portable, Automatic };
 
@@ -28,7 +27,7 @@ class Sha256VectorsTest : public ::testing::TestWithParam<Path> {
 // Every message record, hashed whole and in pieces of 1, 63, 64 and 65 bytes. Returns the
 // message lengths seen, in bytes.
 std::vector<std::size_t> check_messages(const std::string& file) {
-    const std::string text = read_text(shared_path("vectors/sha256/" + file));
+    const std::string text = test::read_data("vectors/sha256/" + file);
     EXPECT_FALSE(text.empty()) << file;
     std::vector<std::size_t> lengths;
     for (const test::RspRecord& record : parse_rsp(text)) {
@@ -71,7 +70,7 @@ TEST_P(Sha256VectorsTest, LongMessages) {
 // each over the three before it.
 TEST_P(Sha256VectorsTest, MonteCarlo) {
     const std::vector<test::RspRecord> records =
-        parse_rsp(read_text(shared_path("vectors/sha256/SHA256Monte.rsp")));
+        parse_rsp(test::read_data("vectors/sha256/SHA256Monte.rsp"));
     ASSERT_FALSE(records.empty());
     ASSERT_TRUE(records[0].contains("Seed"));
     std::vector<u8> seed = from_hex(records[0].at("Seed"));

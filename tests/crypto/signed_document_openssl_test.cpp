@@ -15,8 +15,7 @@ using test::as_bytes;
 class DevSignedDocumentTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        key_ = test::private_key_from_pem(
-            test::read_text(test::shared_path("keys/development-private.pem")));
+        key_ = test::private_key_from_pem(test::read_data("keys/development-private.pem"));
         ASSERT_TRUE(key_);
     }
 

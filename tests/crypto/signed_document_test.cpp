@@ -13,10 +13,9 @@ namespace orvelo {
 namespace {
 
 using test::as_bytes;
-using test::shared_path;
 
 std::string fixture(std::string_view name) {
-    return test::read_text(shared_path("fixtures/manifest-signed-" + std::string(name) + ".txt"));
+    return test::read_data("fixtures/manifest-signed-" + std::string(name) + ".txt");
 }
 
 JobResult<std::string> check(std::string_view document, bool dev_keys) {

@@ -5,12 +5,12 @@
 
 namespace orvelo::test {
 
-std::string shared_path(std::string_view relative) {
+std::string data_path(std::string_view relative) {
     std::string path;
 #if defined(_WIN32)
     path = "Z:";
 #endif
-    path += ORVELO_SHARED_DIR;
+    path += ORVELO_TEST_DATA_DIR;
     path += '/';
     path += relative;
     return path;
@@ -38,6 +38,16 @@ std::optional<std::vector<u8>> read_file(const std::string& path) {
 std::string read_text(const std::string& path) {
     const std::optional<std::vector<u8>> bytes = read_file(path);
     return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
+}
+
+std::string read_data(std::string_view relative) {
+    const std::string path = data_path(relative);
+    const std::optional<std::vector<u8>> bytes = read_file(path);
+    if (!bytes || bytes->empty()) {
+        std::fprintf(stderr, "missing test data: %s\n", path.c_str());
+        std::abort();
+    }
+    return std::string(bytes->begin(), bytes->end());
 }
 
 namespace {

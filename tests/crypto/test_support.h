@@ -1,4 +1,4 @@
-// Helpers shared by the crypto tests: reading the shared folder (natively and under Wine),
+// Helpers shared by the crypto tests: reading the test data in tests/data (natively and under Wine),
 // hexadecimal, the "key = value" files of the NIST vectors and a small JSON reader for the
 // Wycheproof files.
 #pragma once
@@ -17,12 +17,15 @@
 
 namespace orvelo::test {
 
-// A path below the shared folder. Under Wine the Unix root is drive Z:.
-std::string shared_path(std::string_view relative);
+// A path below tests/data. Under Wine the Unix root is drive Z:.
+std::string data_path(std::string_view relative);
 
 // The whole file, or nothing when it cannot be read.
 std::optional<std::vector<u8>> read_file(const std::string& path);
 std::string read_text(const std::string& path);  // "" when unreadable
+// A file below tests/data; a missing or empty one aborts the test binary, so that losing the
+// data fails its tests rather than passing them on nothing.
+std::string read_data(std::string_view relative);
 
 // Upper- or lower-case hexadecimal of any even length; aborts the test binary on bad input
 // (the inputs are our own fixtures and published vectors).

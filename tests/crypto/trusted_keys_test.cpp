@@ -11,7 +11,7 @@ namespace orvelo {
 namespace {
 
 Bytes64 shared_key(std::string_view file) {
-    std::string hex = test::read_text(test::shared_path("keys/" + std::string(file)));
+    std::string hex = test::read_data("keys/" + std::string(file));
     while (!hex.empty() && (hex.back() == '\n' || hex.back() == '\r')) {
         hex.pop_back();
     }

@@ -6,8 +6,7 @@ set -euo pipefail
 orvelo=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 tools="$here/../../tools"
-key="$here/../../../shared/keys/development-private.pem"
-[ -f "${ORVELO_SHARED_DIR:-}/keys/development-private.pem" ] && key="$ORVELO_SHARED_DIR/keys/development-private.pem"
+key=$(realpath "$2")
 work=$(mktemp -d)
 pids=()
 cleanup() {

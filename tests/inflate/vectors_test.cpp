@@ -1,4 +1,4 @@
-// The published deflate vectors in the shared folder: valid streams give their known output, and
+// The published deflate vectors kept in tests/data: valid streams give their known output, and
 // malformed ones the outcome their manifest records for zlib's raw inflate, translated into this
 // decoder's texts, except where this decoder deliberately answers otherwise (listed below).
 #include <gtest/gtest.h>
@@ -19,7 +19,7 @@
 namespace orvelo {
 namespace {
 
-const std::filesystem::path VECTORS = std::filesystem::path(ORVELO_SHARED_DIR) / "vectors/inflate";
+const std::filesystem::path VECTORS = std::filesystem::path(ORVELO_TEST_DATA_DIR) / "vectors/inflate";
 
 std::vector<u8> read_file(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

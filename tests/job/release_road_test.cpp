@@ -52,7 +52,7 @@ struct Release {
 };
 
 test::Pkey development_key() {
-    std::ifstream in(std::string(ORVELO_SHARED_DIR) + "/keys/development-private.pem");
+    std::ifstream in(std::string(ORVELO_TEST_DATA_DIR) + "/keys/development-private.pem");
     std::stringstream pem;
     pem << in.rdbuf();
     return test::private_key_from_pem(pem.str());

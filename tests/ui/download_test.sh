@@ -4,9 +4,9 @@
 # drive provider) downloads it through WinHTTP, writes it onto the drive file behind disk 9 and
 # shows the success box with the release's version. The written drive must verify with the
 # reference partitioning tool and boot under UEFI firmware.
-#   download_test.sh SHARED_DIR WINDOW_TEST_SCRIPT WINDOW_TEST_OPTIONS...
+#   download_test.sh DEVELOPMENT_KEY.pem WINDOW_TEST_SCRIPT WINDOW_TEST_OPTIONS...
 set -euo pipefail
-shared=$1
+key=$(realpath "$1")
 shift
 here=$(cd "$(dirname "$0")" && pwd)
 tools="$here/../../tools"
@@ -19,7 +19,7 @@ cleanup() {
 trap cleanup EXIT
 
 "$tools/make-demo-image" "$work/demo.img"
-python3 "$tools/publish-release" "$work/demo.img" 1.2 "$shared/keys/development-private.pem" \
+python3 "$tools/publish-release" "$work/demo.img" 1.2 "$key" \
     "$work/site" >/dev/null
 python3 "$tools/update-server" "$work/site" --port-file "$work/port" --lifetime 600 &
 server=$!
