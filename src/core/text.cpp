@@ -20,9 +20,22 @@ std::string size_text(u64 n) {
     return format(msg::SIZE_GB, n / GB);
 }
 
+namespace {
+
+// The HTTP library's error codes. Their texts are not in the system's message table but in the
+// library's own module, which is asked only when the system has no text.
+constexpr u32 HTTP_LIBRARY_FIRST_CODE = 12001;
+constexpr u32 HTTP_LIBRARY_LAST_CODE = 12192;
+
+}  // namespace
+
 ErrorText error_code_text(u32 code) {
     std::array<char16_t, os::SYSTEM_MESSAGE_UNITS> buffer{};
-    const u32 written = os::system_message(code, buffer);
+    u32 written = os::system_message(code, buffer);
+    if (written == 0 && code >= HTTP_LIBRARY_FIRST_CODE && code <= HTTP_LIBRARY_LAST_CODE) {
+        buffer.fill(u'\0');
+        written = os::http_library_message(code, buffer);
+    }
     const std::string system_text = wide_to_utf8(
         std::span<const char16_t>(buffer.data(), written < buffer.size() ? written : 0));
     const std::string_view trimmed = trim_white_space(system_text);

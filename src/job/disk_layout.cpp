@@ -121,15 +121,19 @@ JobResult<DiskLayout> plan_disk_layout(std::span<const u8> image, u64 drive_size
 
 namespace {
 
-// Moves `bytes` piece by piece (at most 1 MiB each) at `drive_offset` with `move_piece`, asking
-// for a stop before each piece and publishing the running count in `phase` after it. Offsets
-// advance by whole pieces, so every piece but a region's last is exactly 1 MiB.
+// Moves `bytes` piece by piece at `drive_offset` with `move_piece`, asking for a stop before
+// each piece and publishing the running count in `phase` after it. No piece crosses a 1 MiB
+// boundary of the drive: a region's first piece runs up to the next boundary (the body, at
+// 17408, starts with 1048576 - 17408 bytes) and every later piece starts on one, so transfers
+// line up with the erase blocks and flash pages of a stick and the 4 KiB physical sectors of a
+// 512e drive. Like the offsets, every piece is a multiple of 512 bytes.
 template <class MovePiece>
 Status for_each_piece(JobStatus& status, JobPhase phase, u64 drive_offset,
                       std::span<const u8> bytes, u64& done_bytes, u64 total_bytes,
                       MovePiece move_piece) {
     while (!bytes.empty()) {
-        const u32 piece = static_cast<u32>(std::min<u64>(bytes.size(), TRANSFER_BYTES));
+        const u64 to_boundary = TRANSFER_BYTES - drive_offset % TRANSFER_BYTES;
+        const u32 piece = static_cast<u32>(std::min<u64>(bytes.size(), to_boundary));
         if (Status stopped = check_stopped(status); !stopped) {
             return stopped;
         }
@@ -139,7 +143,7 @@ Status for_each_piece(JobStatus& status, JobPhase phase, u64 drive_offset,
         bytes = bytes.subspan(piece);
         done_bytes += piece;
         publish_progress(status, phase, done_bytes, total_bytes);
-        drive_offset += TRANSFER_BYTES;
+        drive_offset += piece;
     }
     return {};
 }

@@ -38,13 +38,14 @@ struct DiskLayout {
 [[nodiscard]] JobResult<DiskLayout> plan_disk_layout(std::span<const u8> image,
                                                      u64 drive_size_bytes);
 
-// Writes `bytes` at `drive_offset` in pieces of at most 1 MiB through the buffer, checking for
-// a stop before each piece and publishing Writing progress after it.
+// Writes `bytes` at `drive_offset` through the buffer in pieces that never cross a 1 MiB
+// boundary of the drive, checking for a stop before each piece and publishing Writing progress
+// after it.
 [[nodiscard]] Status write_region(JobStatus& status, os::Handle drive, const TransferBuffer& buffer,
                                   std::string_view label, u64 drive_offset,
                                   std::span<const u8> bytes, u64& done_bytes, u64 total_bytes);
 
-// Reads `bytes.size()` bytes back from `drive_offset` piece by piece and compares them with
+// Reads `bytes.size()` bytes back from `drive_offset` in the same pieces and compares them with
 // `bytes`, checking for a stop before each piece and publishing Checking progress after it.
 [[nodiscard]] Status verify_region(JobStatus& status, os::Handle drive,
                                    const TransferBuffer& buffer, std::string_view label,

@@ -5,6 +5,7 @@
 #include "core/format.h"
 #include "core/messages.h"
 #include "drive/storage_requests.h"
+#include "os/system.h"
 
 namespace orvelo {
 namespace {
@@ -31,6 +32,38 @@ void close_all(const std::vector<os::Handle>& handles) {
     }
 }
 
+// The disk number of the volume's first extent, asked through a handle opened with no access:
+// such an open reaches the volume's device but not its medium, so an empty card-reader slot
+// raises no "no disk" error.
+std::optional<u32> volume_disk_number(const std::u16string& path) {
+    const os::Handle query =
+        os::create_file(path.c_str(), os::NO_ACCESS, os::SHARE_READ | os::SHARE_WRITE,
+                        os::OPEN_EXISTING_FILE, os::NO_FLAGS);
+    if (query == os::INVALID_HANDLE) {
+        return std::nullopt;
+    }
+    const std::optional<u32> disk = volume_first_disk_number(query);
+    os::close_handle(query);
+    return disk;
+}
+
+// Tries the lock, then again every LOCK_RETRY_INTERVAL_MS until LOCK_PATIENCE_MS have passed,
+// asking for a stop after each wait: 1 + LOCK_PATIENCE_MS / LOCK_RETRY_INTERVAL_MS tries.
+Status lock_with_patience(const JobStatus& status, os::Handle volume, std::string_view label) {
+    for (u32 waited_ms = 0;; waited_ms += LOCK_RETRY_INTERVAL_MS) {
+        if (lock_volume(volume)) {
+            return {};
+        }
+        if (waited_ms >= LOCK_PATIENCE_MS) {
+            return fail(format(msg::DRIVE_IN_USE, label));
+        }
+        os::sleep_ms(LOCK_RETRY_INTERVAL_MS);
+        if (Status stopped = check_stopped(status); !stopped) {
+            return stopped;
+        }
+    }
+}
+
 }  // namespace
 
 Status check_sector_size(const DriveCandidate& drive) {
@@ -40,7 +73,8 @@ Status check_sector_size(const DriveCandidate& drive) {
     return {};
 }
 
-Result<std::vector<os::Handle>> lock_disk_volumes(u32 disk_number, std::string_view label) {
+Result<std::vector<os::Handle>> lock_disk_volumes(const JobStatus& status, u32 disk_number,
+                                                  std::string_view label) {
     std::vector<os::Handle> locked;
     std::array<char16_t, os::VOLUME_NAME_UNITS> name{};
     const os::Handle find = os::find_first_volume(name);
@@ -49,22 +83,24 @@ Result<std::vector<os::Handle>> lock_disk_volumes(u32 disk_number, std::string_v
     }
     do {
         const std::u16string path = volume_device_path(name);
+        if (volume_disk_number(path) != disk_number) {
+            continue;
+        }
         const os::Handle volume =
             os::create_file(path.c_str(), os::GENERIC_READ_ACCESS | os::GENERIC_WRITE_ACCESS,
                             os::SHARE_READ | os::SHARE_WRITE, os::OPEN_EXISTING_FILE, os::NO_FLAGS);
+        // A volume of this disk is never skipped: left mounted, its sectors would fail with
+        // "access denied" halfway through writing.
         if (volume == os::INVALID_HANDLE) {
-            continue;
-        }
-        const std::optional<u32> volume_disk = volume_first_disk_number(volume);
-        if (!volume_disk || *volume_disk != disk_number) {
-            os::close_handle(volume);
-            continue;
-        }
-        if (!lock_volume(volume)) {
-            os::close_handle(volume);
             os::find_volume_close(find);
             close_all(locked);
             return fail(format(msg::DRIVE_IN_USE, label));
+        }
+        if (Status taken = lock_with_patience(status, volume, label); !taken) {
+            os::close_handle(volume);
+            os::find_volume_close(find);
+            close_all(locked);
+            return fail(std::move(taken.error()));
         }
         dismount_volume(volume);
         locked.push_back(volume);
@@ -73,8 +109,9 @@ Result<std::vector<os::Handle>> lock_disk_volumes(u32 disk_number, std::string_v
     return locked;
 }
 
-Result<PreparedDrive> prepare_drive(const DriveCandidate& drive) {
-    Result<std::vector<os::Handle>> volumes = lock_disk_volumes(drive.disk_number, drive.label);
+Result<PreparedDrive> prepare_drive(const JobStatus& status, const DriveCandidate& drive) {
+    Result<std::vector<os::Handle>> volumes =
+        lock_disk_volumes(status, drive.disk_number, drive.label);
     if (!volumes) {
         return fail(std::move(volumes.error()));
     }

@@ -7,6 +7,7 @@
 
 #include "core/drive_candidate.h"
 #include "core/error_text.h"
+#include "core/job_status.h"
 #include "drive/raw_drive.h"
 
 namespace orvelo {
@@ -14,10 +15,20 @@ namespace orvelo {
 // The drive must use 512-byte sectors; any other size is refused before anything is touched.
 [[nodiscard]] Status check_sector_size(const DriveCandidate& drive);
 
+// A refused lock is asked again at this interval until this much time has passed: a drive that
+// was just plugged in is held for a few seconds by the shell, scanners and the indexer.
+inline constexpr u32 LOCK_RETRY_INTERVAL_MS = 250;
+inline constexpr u32 LOCK_PATIENCE_MS = 5000;
+
 // Locks and dismounts every volume whose first extent lies on `disk_number`, giving the open
-// handles in the order they were locked. A volume that refuses the lock releases every lock
-// taken so far and fails the whole step; volumes that cannot be opened or asked are skipped.
-[[nodiscard]] Result<std::vector<os::Handle>> lock_disk_volumes(u32 disk_number,
+// handles in the order they were locked. Every volume is asked for its extents through a handle
+// with no access, which touches no medium (an empty card-reader slot stays quiet); only the
+// volumes of this disk are opened for reading and writing. A volume of the disk that cannot be
+// opened so, or still refuses the lock after LOCK_PATIENCE_MS, fails the whole step with the
+// in-use text, and a stop requested between tries with "Stopped."; either way every lock taken
+// so far is released. Volumes that cannot be opened or asked for their extents are skipped.
+[[nodiscard]] Result<std::vector<os::Handle>> lock_disk_volumes(const JobStatus& status,
+                                                                u32 disk_number,
                                                                 std::string_view label);
 
 struct PreparedDrive {
@@ -27,6 +38,7 @@ struct PreparedDrive {
 
 // lock_disk_volumes, then the disk opened and found writable, then the buffer. On failure,
 // everything taken so far is released again.
-[[nodiscard]] Result<PreparedDrive> prepare_drive(const DriveCandidate& drive);
+[[nodiscard]] Result<PreparedDrive> prepare_drive(const JobStatus& status,
+                                                  const DriveCandidate& drive);
 
 }  // namespace orvelo

@@ -57,7 +57,7 @@ Status write_image(JobStatus& status, const DriveCandidate& drive, std::span<con
     if (!layout) {
         return fail(job_error_text(layout.error()));
     }
-    Result<PreparedDrive> prepared = prepare_drive(drive);
+    Result<PreparedDrive> prepared = prepare_drive(status, drive);
     if (!prepared) {
         return fail(std::move(prepared.error()));
     }

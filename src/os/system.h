@@ -24,9 +24,18 @@ enum class WindowHandle : std::uintptr_t {};
 [[nodiscard]] std::uint32_t system_message(std::uint32_t code,
                                            std::span<char16_t, SYSTEM_MESSAGE_UNITS> buffer);
 
+// The same from the message table of the HTTP library's module (winhttp.dll, which is where the
+// texts of its codes live): 0 when the module is not loaded or has no text for the code, or
+// none that fits (FormatMessageW from that module, inserts ignored, language 0).
+[[nodiscard]] std::uint32_t http_library_message(std::uint32_t code,
+                                                 std::span<char16_t, SYSTEM_MESSAGE_UNITS> buffer);
+
 // The process's command line as the system keeps it (GetCommandLineW), without the terminating
 // zero.
 [[nodiscard]] std::u16string command_line();
+
+// Suspends the calling thread for `milliseconds` (Sleep).
+void sleep_ms(std::uint32_t milliseconds);
 
 // Posts the end-of-job message (WM_APP, wParam 0, lParam 0) to `window`. Whether the post
 // succeeded is not reported: nobody could act on it.

@@ -13,8 +13,7 @@ namespace {
 
 constexpr COLORREF GREY_TEXT = RGB(96, 96, 96);
 
-// The icon's square and its top, in 96-DPI units; it is centred horizontally.
-constexpr int ICON_SIZE = 72;
+// The icon's top, in 96-DPI units; it is centred horizontally.
 constexpr int ICON_TOP = 30;
 
 enum FontRole { TITLE_FONT, BODY_FONT, LABEL_FONT, SMALL_FONT, FONT_COUNT };
@@ -86,6 +85,28 @@ HFONT make_font(int points, int weight, u32 dpi) {
                        DEFAULT_PITCH | FF_DONTCARE, reinterpret_cast<LPCWSTR>(face.c_str()));
 }
 
+HICON load_app_icon(HINSTANCE instance, int pixels) {
+    // A version-6 export of the common controls that MinGW's import library lacks: taken from
+    // the comctl32 the manifest loaded. Without it the icon is loaded as plain LoadImageW does.
+    using LoadIconWithScaleDownCall = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, int, HICON*);
+    const HMODULE common_controls = GetModuleHandleW(L"comctl32.dll");
+    const FARPROC found = common_controls != nullptr
+                              ? GetProcAddress(common_controls, "LoadIconWithScaleDown")
+                              : nullptr;
+    if (found == nullptr) {
+        return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(APP_ICON_RESOURCE),
+                                             IMAGE_ICON, pixels, pixels, LR_DEFAULTCOLOR));
+    }
+    const auto load_with_scale_down =
+        reinterpret_cast<LoadIconWithScaleDownCall>(reinterpret_cast<void*>(found));
+    HICON icon = nullptr;
+    if (FAILED(load_with_scale_down(instance, MAKEINTRESOURCEW(APP_ICON_RESOURCE), pixels, pixels,
+                                    &icon))) {
+        return nullptr;
+    }
+    return icon;
+}
+
 void set_text(HWND control, std::string_view text) {
     const WideString wide = utf8_to_wide(text);
     SetWindowTextW(control, reinterpret_cast<LPCWSTR>(wide.c_str()));
@@ -93,11 +114,8 @@ void set_text(HWND control, std::string_view text) {
 
 void create_controls(HWND window) {
     window_dpi = std::max<u32>(GetDpiForWindow(window), 96);
-    const int icon_pixels = scaled(window_dpi, ICON_SIZE);
     // The one picture of the icon: painting scales it after a DPI change.
-    const auto icon =
-        static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON,
-                                      icon_pixels, icon_pixels, LR_DEFAULTCOLOR));
+    const HICON icon = load_app_icon(GetModuleHandleW(nullptr), scaled(window_dpi, APP_ICON_SIZE));
     ControlSet made;
     made.app_icon = icon;
     made.title_label = make_control(window, "STATIC", msg::HEADING, SS_CENTER | SS_NOPREFIX, 0);
@@ -150,7 +168,7 @@ void paint(HWND window) {
     const u32 dpi = window_dpi;
     PAINTSTRUCT paint_info;
     const HDC context = BeginPaint(window, &paint_info);
-    const int size = scaled(dpi, ICON_SIZE);
+    const int size = scaled(dpi, APP_ICON_SIZE);
     const int x = (scaled(dpi, CLIENT_WIDTH) - size) / 2;
     DrawIconEx(context, x, scaled(dpi, ICON_TOP), icon, size, size, 0, nullptr, DI_NORMAL);
     EndPaint(window, &paint_info);

@@ -21,6 +21,10 @@ inline constexpr int IDC_QUIT = 102;
 inline constexpr int CLIENT_WIDTH = 520;
 inline constexpr int CLIENT_HEIGHT = 420;
 
+// The icon group (16, 24, 32, 48, 64 and 256 pixels) and the painted icon's square at 96 DPI.
+inline constexpr int APP_ICON_RESOURCE = 1;
+inline constexpr int APP_ICON_SIZE = 72;
+
 // The window's DPI, never below 96: set at creation and on every DPI change, read by the layout
 // and by painting.
 extern u32 window_dpi;
@@ -62,6 +66,11 @@ HWND make_control(HWND parent, std::string_view class_name, std::string_view tex
 
 // "Segoe UI" at `points` and `weight` for `dpi`; its height is points × dpi / −72, truncated.
 HFONT make_font(int points, int weight, u32 dpi);
+
+// The icon group at `pixels` square, scaled down from the nearest larger image rather than up
+// from a smaller one (the painted 72-unit icon would otherwise be the 64-pixel image
+// stretched); null when it cannot be loaded.
+HICON load_app_icon(HINSTANCE instance, int pixels);
 
 // SetWindowTextW of the UTF-8 text.
 void set_text(HWND control, std::string_view text);

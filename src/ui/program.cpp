@@ -18,18 +18,16 @@ namespace {
 
 // Fixed size, minimisable, neither resizable nor maximisable.
 constexpr DWORD WINDOW_STYLE = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr int ICON_RESOURCE = 1;
 
-void register_window_class(HINSTANCE instance, const WideString& class_name) {
+// The class icons at the system DPI, which is what the window first opens with.
+void register_window_class(HINSTANCE instance, const WideString& class_name, u32 dpi) {
     WNDCLASSEXW window_class{};
     window_class.cbSize = sizeof window_class;
     window_class.style = CS_HREDRAW | CS_VREDRAW;
     window_class.lpfnWndProc = main_window_procedure;
     window_class.hInstance = instance;
-    window_class.hIcon = static_cast<HICON>(
-        LoadImageW(instance, MAKEINTRESOURCEW(ICON_RESOURCE), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
-    window_class.hIconSm = static_cast<HICON>(
-        LoadImageW(instance, MAKEINTRESOURCEW(ICON_RESOURCE), IMAGE_ICON, 16, 16, 0));
+    window_class.hIcon = load_app_icon(instance, scaled(dpi, APP_ICON_SIZE));
+    window_class.hIconSm = load_app_icon(instance, GetSystemMetricsForDpi(SM_CXSMICON, dpi));
     window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     window_class.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
     window_class.lpszClassName = reinterpret_cast<LPCWSTR>(class_name.c_str());
@@ -37,9 +35,33 @@ void register_window_class(HINSTANCE instance, const WideString& class_name) {
     RegisterClassExW(&window_class);
 }
 
+// The whole window for the client area at `dpi`, with the same centre as `current`.
+RECT frame_keeping_centre(const RECT& current, u32 dpi) {
+    RECT frame{0, 0, scaled(dpi, CLIENT_WIDTH), scaled(dpi, CLIENT_HEIGHT)};
+    AdjustWindowRectExForDpi(&frame, WINDOW_STYLE, FALSE, 0, dpi);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    const int left = current.left + (current.right - current.left - width) / 2;
+    const int top = current.top + (current.bottom - current.top - height) / 2;
+    return RECT{left, top, left + width, top + height};
+}
+
 }  // namespace
 
+void fit_to_window_dpi(HWND window, u32 system_dpi) {
+    const u32 dpi = std::max<u32>(GetDpiForWindow(window), 96);
+    if (dpi == system_dpi) {
+        return;
+    }
+    RECT current{};
+    GetWindowRect(window, &current);
+    dpi_changed(window, dpi, frame_keeping_centre(current, dpi));
+}
+
 void run_program() {
+    // No "There is no disk in the drive" box may stop the job thread: the job asks the system
+    // about every volume, empty card-reader slots included.
+    SetErrorMode(SEM_FAILCRITICALERRORS);
     parse_command_line();
 
     INITCOMMONCONTROLSEX common_controls{};
@@ -48,10 +70,10 @@ void run_program() {
     InitCommonControlsEx(&common_controls);
 
     const HINSTANCE instance = GetModuleHandleW(nullptr);
-    const WideString class_name = utf8_to_wide(msg::WINDOW_CLASS);
-    register_window_class(instance, class_name);
-
     const u32 dpi = std::max<u32>(GetDpiForSystem(), 96);
+    const WideString class_name = utf8_to_wide(msg::WINDOW_CLASS);
+    register_window_class(instance, class_name, dpi);
+
     RECT frame{0, 0, scaled(dpi, CLIENT_WIDTH), scaled(dpi, CLIENT_HEIGHT)};
     AdjustWindowRectExForDpi(&frame, WINDOW_STYLE, FALSE, 0, dpi);
     const int width = frame.right - frame.left;
@@ -66,6 +88,10 @@ void run_program() {
     if (window == nullptr) {
         ExitProcess(1);
     }
+    // The frame was sized at the system DPI, the controls at the window's; they differ when the
+    // window opens on a monitor of another scale, or after the scale was changed without signing
+    // out, and no WM_DPICHANGED comes then.
+    fit_to_window_dpi(window, dpi);
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
     SetForegroundWindow(window);

@@ -71,6 +71,9 @@ void on_create(HWND window) {
     // list while the question was open.
     begin_job(job_status, *drive);
     job_running = true;
+    // A disabled control keeps no keyboard focus, and with none Tab moves nowhere: the focus
+    // goes to the one button that stays enabled before the others are disabled.
+    SetFocus(set.quit_button);
     EnableWindow(set.drive_combo, FALSE);
     EnableWindow(set.create_button, FALSE);
     set_text(set.quit_button, msg::STOP_BUTTON);
@@ -124,6 +127,8 @@ void on_timer() {
 
 void on_job_end(HWND window) {
     const ControlSet set = copy_controls();
+    // Read before the outcome box, which takes the focus while it is open.
+    const bool focus_on_stop = GetFocus() == set.quit_button;
     const JobOutcome outcome = read_job_outcome(job_status);
     if (outcome.phase == JobPhase::Succeeded) {
         set_text(set.status_label, msg::STATUS_READY);
@@ -142,6 +147,11 @@ void on_job_end(HWND window) {
     // remembers no earlier selection.
     store_drive_list(drive_list, {});
     refresh_drive_list();
+    // The focus went to Stop only because the job took it off Create: it goes back there once
+    // Create can take it again.
+    if (focus_on_stop && IsWindowEnabled(set.create_button)) {
+        SetFocus(set.create_button);
+    }
 }
 
 void on_create_window(HWND window) {

@@ -137,5 +137,48 @@ TEST_F(LastErrorText, PrintsTheCodeUnsignedAndConvertsTheText) {
     EXPECT_EQ(error_code_text(0xFFFFFFFF).text, "error 4294967295");
 }
 
+// WinHTTP's codes have no text in the system's table; theirs live in winhttp.dll, which is asked
+// second, and only for a code in WinHTTP's range that the system has no text for.
+TEST_F(LastErrorText, AsksTheHttpLibraryForItsOwnCodesWhenTheSystemHasNoText) {
+    struct Case {
+        u32 code;
+        const char16_t* system_text;   // null: the system has none
+        const char16_t* library_text;  // null: winhttp.dll has none
+        std::string expected;
+        bool library_asked;
+    };
+    const Case cases[] = {
+        {12007, nullptr, u"The server name or address could not be resolved\r\n",
+         "The server name or address could not be resolved (12007)", true},
+        {12001, nullptr, u"No more handles could be generated at this time.\r\n",
+         "No more handles could be generated at this time. (12001)", true},
+        {12192, nullptr, u"Last of the range\r\n", "Last of the range (12192)", true},
+        {12007, nullptr, nullptr, "error 12007", true},
+        {12007, nullptr, u" \r\n", "error 12007", true},
+        {12007, u"The system's own.\r\n", u"The library's.\r\n", "The system's own. (12007)",
+         false},
+        {12000, nullptr, u"Below the range\r\n", "error 12000", false},
+        {12193, nullptr, u"Above the range\r\n", "error 12193", false},
+        {5, nullptr, u"Not a WinHTTP code\r\n", "error 5", false},
+    };
+    for (const Case& c : cases) {
+        fake::reset_fake_os();
+        if (c.system_text != nullptr) {
+            fake::fake_os().system_messages[c.code] = c.system_text;
+        }
+        if (c.library_text != nullptr) {
+            fake::fake_os().http_library_messages[c.code] = c.library_text;
+        }
+        fake::fake_os().last_error = c.code;
+        EXPECT_EQ(last_error_text().text, c.expected) << c.code;
+        std::vector<std::string> expected_calls = {
+            "last_error_code()", "system_message(" + std::to_string(c.code) + ")"};
+        if (c.library_asked) {
+            expected_calls.push_back("http_library_message(" + std::to_string(c.code) + ")");
+        }
+        EXPECT_EQ(fake::fake_calls(), expected_calls) << c.code;
+    }
+}
+
 }  // namespace
 }  // namespace orvelo

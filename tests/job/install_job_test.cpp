@@ -98,27 +98,40 @@ TEST_F(InstallJobTest, WritesTheLocalImageAdaptedToTheDriveAndChecksIt) {
 TEST_F(InstallJobTest, TakesTheDriveLocksItsVolumesAndReleasesInTheFixedOrder) {
     add_volume(u"\\\\?\\Volume{a}\\", {9});
     add_volume(u"\\\\?\\Volume{other}\\", {3});
+    fake_os().volumes.back().write_open_fails = true;  // held by another program: not ours
+    add_volume(u"\\\\?\\Volume{slot}\\", {});          // an empty card-reader slot
+    fake_os().volumes.back().extents_fail = true;
     add_volume(u"\\\\?\\Volume{b}\\", {9});
     add_volume(u"\\\\?\\Volume{spans}\\", {4, 9});  // only the first extent counts
     ASSERT_EQ(run().phase, JobPhase::Succeeded);
 
+    // Every volume is asked for its extents through a handle with no access (0); only those of
+    // disk 9 are opened for reading and writing (c0000000), locked and dismounted.
     const std::vector<std::string> expected = {
         "find_first_volume()",
-        "create_file(\\\\?\\Volume{a}, c0000000, 3, 3, 0)",
+        "create_file(\\\\?\\Volume{a}, 0, 3, 3, 0)",
         "device_io_control(\\\\?\\Volume{a}, 560000, in 0, out 64)",
+        "close_handle(\\\\?\\Volume{a})",
+        "create_file(\\\\?\\Volume{a}, c0000000, 3, 3, 0)",
         "device_io_control(\\\\?\\Volume{a}, 90018, in 0, out 0)",
         "device_io_control(\\\\?\\Volume{a}, 90020, in 0, out 0)",
         "find_next_volume()",
-        "create_file(\\\\?\\Volume{other}, c0000000, 3, 3, 0)",
+        "create_file(\\\\?\\Volume{other}, 0, 3, 3, 0)",
         "device_io_control(\\\\?\\Volume{other}, 560000, in 0, out 64)",
         "close_handle(\\\\?\\Volume{other})",
         "find_next_volume()",
-        "create_file(\\\\?\\Volume{b}, c0000000, 3, 3, 0)",
+        "create_file(\\\\?\\Volume{slot}, 0, 3, 3, 0)",
+        "device_io_control(\\\\?\\Volume{slot}, 560000, in 0, out 64)",
+        "close_handle(\\\\?\\Volume{slot})",
+        "find_next_volume()",
+        "create_file(\\\\?\\Volume{b}, 0, 3, 3, 0)",
         "device_io_control(\\\\?\\Volume{b}, 560000, in 0, out 64)",
+        "close_handle(\\\\?\\Volume{b})",
+        "create_file(\\\\?\\Volume{b}, c0000000, 3, 3, 0)",
         "device_io_control(\\\\?\\Volume{b}, 90018, in 0, out 0)",
         "device_io_control(\\\\?\\Volume{b}, 90020, in 0, out 0)",
         "find_next_volume()",
-        "create_file(\\\\?\\Volume{spans}, c0000000, 3, 3, 0)",
+        "create_file(\\\\?\\Volume{spans}, 0, 3, 3, 0)",
         "device_io_control(\\\\?\\Volume{spans}, 560000, in 0, out 64)",
         "close_handle(\\\\?\\Volume{spans})",
         "find_next_volume()",
@@ -155,32 +168,81 @@ TEST_F(InstallJobTest, TakesTheDriveLocksItsVolumesAndReleasesInTheFixedOrder) {
 }
 
 TEST_F(InstallJobTest, WritesTailBodyHeadInPiecesThenReadsHeadBodyTailBack) {
+    // The count published before each transfer of the drive: exact after every piece.
+    std::vector<u64> done_before;
+    fake_os().on_call = [&](const std::string& call) {
+        if (call == "write_file" || call == "read_file") {
+            done_before.push_back(status.bytes_done.load());
+        }
+    };
     ASSERT_EQ(run().phase, JobPhase::Succeeded);
     const u64 tail = DISK_BYTES - 16896;
     const u64 body_bytes = image.size() - 34304;
+    // The body's first piece runs up to the drive's first 1 MiB boundary; the next starts on it.
+    const u64 first_body_piece = 1048576 - 17408;
     std::vector<std::string> transfers =
         fake_calls_named({"set_file_pointer", "write_file", "read_file"});
     // Drop the image file's read.
     transfers.erase(transfers.begin());
     const std::string d = "\\\\.\\PhysicalDrive9";
-    EXPECT_EQ(transfers, (std::vector<std::string>{
-                             "set_file_pointer(" + d + ", " + std::to_string(tail) + ")",
-                             "write_file(" + d + ", 16896)",
-                             "set_file_pointer(" + d + ", 17408)",
-                             "write_file(" + d + ", 1048576)",
-                             "set_file_pointer(" + d + ", " + std::to_string(17408 + 1048576) + ")",
-                             "write_file(" + d + ", " + std::to_string(body_bytes - 1048576) + ")",
-                             "set_file_pointer(" + d + ", 0)",
-                             "write_file(" + d + ", 17408)",
-                             "set_file_pointer(" + d + ", 0)",
-                             "read_file(" + d + ", 17408)",
-                             "set_file_pointer(" + d + ", 17408)",
-                             "read_file(" + d + ", 1048576)",
-                             "set_file_pointer(" + d + ", " + std::to_string(17408 + 1048576) + ")",
-                             "read_file(" + d + ", " + std::to_string(body_bytes - 1048576) + ")",
-                             "set_file_pointer(" + d + ", " + std::to_string(tail) + ")",
-                             "read_file(" + d + ", 16896)",
-                         }));
+    EXPECT_EQ(transfers,
+              (std::vector<std::string>{
+                  "set_file_pointer(" + d + ", " + std::to_string(tail) + ")",
+                  "write_file(" + d + ", 16896)",
+                  "set_file_pointer(" + d + ", 17408)",
+                  "write_file(" + d + ", " + std::to_string(first_body_piece) + ")",
+                  "set_file_pointer(" + d + ", 1048576)",
+                  "write_file(" + d + ", " + std::to_string(body_bytes - first_body_piece) + ")",
+                  "set_file_pointer(" + d + ", 0)",
+                  "write_file(" + d + ", 17408)",
+                  "set_file_pointer(" + d + ", 0)",
+                  "read_file(" + d + ", 17408)",
+                  "set_file_pointer(" + d + ", 17408)",
+                  "read_file(" + d + ", " + std::to_string(first_body_piece) + ")",
+                  "set_file_pointer(" + d + ", 1048576)",
+                  "read_file(" + d + ", " + std::to_string(body_bytes - first_body_piece) + ")",
+                  "set_file_pointer(" + d + ", " + std::to_string(tail) + ")",
+                  "read_file(" + d + ", 16896)",
+              }));
+    const u64 total = image.size();
+    EXPECT_EQ(done_before,
+              (std::vector<u64>{0,  // the image file's read
+                                0, 16896, 16896 + first_body_piece, 16896 + body_bytes,  // writing
+                                total, 17408, 17408 + first_body_piece, 17408 + body_bytes}));
+    EXPECT_EQ(status.bytes_done.load(), total);
+}
+
+TEST_F(InstallJobTest, EveryBodyPieceAfterTheFirstStartsOnAMebibyteBoundary) {
+    // A body of about 4.4 MiB on a 16 MiB drive: pieces of 1031168 bytes, 1 MiB, 1 MiB, 1 MiB
+    // and the rest, each but the first at k MiB.
+    constexpr u64 sectors = 9000;
+    image = test::make_gpt_image(sectors, {{34, sectors - 34}});
+    fake_os().files[IMAGE_PATH] = image;
+    fake_os().disks[DISK].bytes.assign(16 * 1024 * 1024, OLD_BYTE);
+    begin_job(status, DriveCandidate{"Kingston DataTraveler", 16 * 1024 * 1024, 9, 512});
+    ASSERT_EQ(run().phase, JobPhase::Succeeded);
+    const std::vector<std::string> calls = fake_calls_named({"set_file_pointer", "write_file"});
+    // The tail's seek and write come first; the head's, at offset 0, end the body.
+    const auto head =
+        std::find(calls.begin(), calls.end(), "set_file_pointer(\\\\.\\PhysicalDrive9, 0)");
+    ASSERT_GE(head - calls.begin(), 2);
+    const std::vector<std::string> body(calls.begin() + 2, head);
+    std::vector<std::string> expected;
+    u64 offset = 17408;
+    u64 left = image.size() - 34304;
+    while (left > 0) {
+        const u64 piece = std::min<u64>(left, 1048576 - offset % 1048576);
+        expected.push_back("set_file_pointer(\\\\.\\PhysicalDrive9, " + std::to_string(offset) +
+                           ")");
+        expected.push_back("write_file(\\\\.\\PhysicalDrive9, " + std::to_string(piece) + ")");
+        offset += piece;
+        left -= piece;
+    }
+    EXPECT_EQ(body, expected);
+    ASSERT_EQ(expected.size(), 2u * 5u);
+    EXPECT_EQ(expected[2], "set_file_pointer(\\\\.\\PhysicalDrive9, 1048576)");
+    EXPECT_EQ(expected[8], "set_file_pointer(\\\\.\\PhysicalDrive9, 4194304)");
+    EXPECT_EQ(status.bytes_done.load(), image.size());
 }
 
 TEST_F(InstallJobTest, PublishesTheFullCountAtTheEndOfWritingAndOfChecking) {
@@ -279,6 +341,14 @@ INSTANTIATE_TEST_SUITE_P(
                     LABEL + " is in use by another program (File Explorer?). Close its windows "
                             "and try again.",
                     false},
+        FailureCase{"a volume of the disk does not open for writing",
+                    [](auto& t) {
+                        t.add_volume(u"\\\\?\\Volume{a}\\", {9});
+                        fake_os().volumes[0].write_open_fails = true;
+                    },
+                    LABEL + " is in use by another program (File Explorer?). Close its windows "
+                            "and try again.",
+                    false},
         FailureCase{"disk does not open",
                     [](auto& t) {
                         t.add_volume(u"\\\\?\\Volume{a}\\", {9});
@@ -332,6 +402,96 @@ TEST_F(InstallJobTest, ALockRefusalUnlocksTheVolumesTakenSoFar) {
               (std::vector<std::string>{"close_handle(\\\\?\\Volume{b})", "find_volume_close()",
                                         "close_handle(\\\\?\\Volume{a})"}));
     EXPECT_TRUE(fake_calls_named({"create_file"}).back().find("Volume{b}") != std::string::npos);
+}
+
+TEST_F(InstallJobTest, AVolumeOfTheDiskThatDoesNotOpenForWritingIsInUseNotSkipped) {
+    add_volume(u"\\\\?\\Volume{a}\\", {9});
+    add_volume(u"\\\\?\\Volume{b}\\", {9});
+    fake_os().volumes[1].write_open_fails = true;
+    const JobOutcome outcome = run();
+    EXPECT_EQ(outcome.outcome_text, LABEL +
+                                        " is in use by another program (File Explorer?). "
+                                        "Close its windows and try again.");
+    const std::vector<std::string> calls =
+        fake_calls_named({"create_file", "close_handle", "find_volume_close", "device_io_control"});
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(std::vector(calls.end() - 3, calls.end()),
+              (std::vector<std::string>{"create_file(\\\\?\\Volume{b}, c0000000, 3, 3, 0)",
+                                        "find_volume_close()", "close_handle(\\\\?\\Volume{a})"}));
+    EXPECT_TRUE(disk_untouched());
+    EXPECT_TRUE(fake_calls_named({"allocate_pages"}).empty());
+    expect_all_released();
+}
+
+// The lock calls and waits of the job, in order.
+std::vector<std::string> lock_tries() {
+    std::vector<std::string> tries;
+    for (const std::string& call : fake_calls_named({"device_io_control", "sleep_ms"})) {
+        if (call.find(", 90018,") != std::string::npos) {
+            tries.push_back("lock");
+        } else if (call.starts_with("sleep_ms(")) {
+            tries.push_back(call);
+        }
+    }
+    return tries;
+}
+
+TEST_F(InstallJobTest, ARefusedLockIsAskedAgainEveryQuarterSecondForFiveSeconds) {
+    struct Case {
+        int refusals;
+        bool locked;
+    };
+    // 20 waits of 250 ms make the 5 s: the 21st try is the last.
+    for (const Case c : {Case{3, true}, Case{20, true}, Case{21, false}}) {
+        SetUp();
+        add_volume(u"\\\\?\\Volume{a}\\", {9});
+        fake_os().volumes[0].lock_refusals = c.refusals;
+        const JobOutcome outcome = run();
+        const int tries = std::min(c.refusals + 1, 21);
+        std::vector<std::string> expected = {"lock"};
+        for (int i = 1; i < tries; ++i) {
+            expected.insert(expected.end(), {"sleep_ms(250)", "lock"});
+        }
+        EXPECT_EQ(lock_tries(), expected) << c.refusals;
+        EXPECT_EQ(fake_os().slept_ms, 250u * (tries - 1)) << c.refusals;
+        if (c.locked) {
+            EXPECT_EQ(outcome.phase, JobPhase::Succeeded) << c.refusals;
+            EXPECT_TRUE(fake_os().volumes[0].dismounted) << c.refusals;
+        } else {
+            EXPECT_EQ(outcome.outcome_text, LABEL +
+                                                " is in use by another program (File "
+                                                "Explorer?). Close its windows and try again.");
+            EXPECT_FALSE(fake_os().volumes[0].dismounted);
+            EXPECT_TRUE(disk_untouched());
+        }
+        expect_all_released();
+    }
+}
+
+TEST_F(InstallJobTest, AStopDuringTheLockRetriesEndsStoppedAndUnlocksEverything) {
+    add_volume(u"\\\\?\\Volume{a}\\", {9});
+    add_volume(u"\\\\?\\Volume{b}\\", {9});
+    fake_os().volumes[1].lock_refusals = 1000;
+    int waits = 0;
+    fake_os().on_call = [&](const std::string& call) {
+        if (call == "sleep_ms" && ++waits == 2) {
+            request_stop(status);
+        }
+    };
+    const JobOutcome outcome = run();
+    EXPECT_EQ(outcome.phase, JobPhase::Failed);
+    EXPECT_EQ(outcome.outcome_text, "Stopped.");
+    // a at once; b refused, a wait, refused again, a wait in which the stop came: no third try.
+    EXPECT_EQ(lock_tries(),
+              (std::vector<std::string>{"lock", "lock", "sleep_ms(250)", "lock", "sleep_ms(250)"}));
+    const std::vector<std::string> closes = fake_calls_named({"close_handle", "find_volume_close"});
+    ASSERT_GE(closes.size(), 3u);
+    EXPECT_EQ(std::vector(closes.end() - 3, closes.end()),
+              (std::vector<std::string>{"close_handle(\\\\?\\Volume{b})", "find_volume_close()",
+                                        "close_handle(\\\\?\\Volume{a})"}));
+    EXPECT_TRUE(disk_untouched());
+    EXPECT_TRUE(fake_calls_named({"allocate_pages"}).empty());
+    expect_all_released();
 }
 
 TEST_F(InstallJobTest, AFailedOpenReportsTheOpensErrorAfterClosingTheVolumes) {
@@ -388,7 +548,7 @@ TEST_F(InstallJobTest, ADifferenceInTheBodyStopsTheCountBeforeThatPiece) {
     inject("read_file", 4, Effect::Corrupt);  // image file, head, body piece 1, body piece 2
     EXPECT_EQ(run().phase, JobPhase::Failed);
     EXPECT_EQ(load_phase(status), JobPhase::Failed);
-    EXPECT_EQ(status.bytes_done.load(), 17408u + 1048576u);
+    EXPECT_EQ(status.bytes_done.load(), 17408u + (1048576u - 17408u));
 }
 
 TEST_F(InstallJobTest, WithoutADriveTheJobReturnsWithoutAWord) {

@@ -26,11 +26,13 @@ class HttpsGetTest : public ::testing::Test {
   public:
     void SetUp() override {
         fake::reset_fake_os();
-        fake_os().system_messages[12029] =
+        // As on Windows, WinHTTP's texts are in winhttp.dll's table, not in the system's.
+        fake_os().http_library_messages[12029] =
             u"A connection with the server could not be established\r\n";
-        fake_os().system_messages[12030] =
+        fake_os().http_library_messages[12030] =
             u"The connection with the server was terminated abnormally\r\n";
-        fake_os().system_messages[12007] = u"The server name or address could not be resolved\r\n";
+        fake_os().http_library_messages[12007] =
+            u"The server name or address could not be resolved\r\n";
     }
 
     Result<std::vector<u8>> get(std::string_view path, u64 limit) {

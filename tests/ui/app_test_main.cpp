@@ -1,7 +1,10 @@
-// OrveloInstallerTest.exe: the product's program entry, plus a font probe for the Wine tests.
-// Another process cannot read a font handle, so a hidden window of class "OrveloFontProbe", on a
-// thread of its own, answers PROBE_FONT_HEIGHT for a control handle (wParam) with the height of
-// the font that control uses (0 when it has none). Everything else is the product's code.
+// OrveloInstallerTest.exe: the product's program entry, plus a probe for the Wine tests.
+// Another process cannot read a font handle or the process's error mode, so a hidden window of
+// class "OrveloFontProbe", on a thread of its own, answers PROBE_FONT_HEIGHT for a control
+// handle (wParam) with the height of the font that control uses (0 when it has none), and
+// PROBE_ERROR_MODE with GetErrorMode(), and PROBE_CLASS_ICONS for a window (wParam) with the
+// widths of its class's large icon (low word) and small icon (high word). Everything else is the
+// product's code.
 #include <windows.h>
 
 #include "ui/program.h"
@@ -9,8 +12,32 @@
 namespace {
 
 constexpr UINT PROBE_FONT_HEIGHT = WM_APP + 0x100;
+constexpr UINT PROBE_ERROR_MODE = WM_APP + 0x101;
+constexpr UINT PROBE_CLASS_ICONS = WM_APP + 0x102;
+
+// The width of the icon's colour image; 0 without an icon.
+LRESULT icon_width(HICON icon) {
+    ICONINFO info{};
+    if (icon == nullptr || !GetIconInfo(icon, &info)) {
+        return 0;
+    }
+    BITMAP colour{};
+    GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof colour, &colour);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return colour.bmWidth;
+}
 
 LRESULT CALLBACK probe_procedure(HWND window, UINT message, WPARAM w_param, LPARAM l_param) {
+    if (message == PROBE_ERROR_MODE) {
+        return GetErrorMode();
+    }
+    if (message == PROBE_CLASS_ICONS) {
+        const auto target = reinterpret_cast<HWND>(w_param);
+        const auto large = reinterpret_cast<HICON>(GetClassLongPtrW(target, GCLP_HICON));
+        const auto small = reinterpret_cast<HICON>(GetClassLongPtrW(target, GCLP_HICONSM));
+        return MAKELONG(icon_width(large), icon_width(small));
+    }
     if (message != PROBE_FONT_HEIGHT) {
         return DefWindowProcW(window, message, w_param, l_param);
     }

@@ -1,12 +1,16 @@
 // Reads the live main window of OrveloInstaller from outside, for the Wine tests: prints one
 // JSON object with the window, each child control (class, id, text, style, rectangle in client
 // coordinates and on the screen, enabled, visible, font height, progress position, drop-down
-// items and selection), the control with the keyboard focus, and every message box the process
+// items and selection), the control with the keyboard focus, the process's error mode and the
+// widths of the class icons (from the test build's probe), and every message box the process
 // shows (caption, text, buttons). Texts of another process's controls come through
 // SendMessageTimeoutW(WM_GETTEXT): GetWindowTextW does not ask another process's controls.
 //
 // Usage: inspector            print the state; exit 3 when there is no main window
 //        inspector close      post WM_CLOSE to the main window, as its close box does
+//        inspector manifest EXE
+//                             print the application manifest (resource 1 of type RT_MANIFEST)
+//                             that EXE carries; exit 4 when it has none
 #include <windows.h>
 
 #include <commctrl.h>
@@ -22,6 +26,8 @@ namespace {
 
 constexpr UINT TIMEOUT_MS = 2000;
 constexpr UINT PROBE_FONT_HEIGHT = WM_APP + 0x100;  // answered by OrveloInstallerTest.exe
+constexpr UINT PROBE_ERROR_MODE = WM_APP + 0x101;   // likewise
+constexpr UINT PROBE_CLASS_ICONS = WM_APP + 0x102;  // likewise
 
 // Concatenation by appending: GCC 12 warns falsely about operator+ on strings at -O3.
 template <class... Parts>
@@ -104,6 +110,43 @@ int font_height(HWND control) {
     return static_cast<int>(send(probe, PROBE_FONT_HEIGHT, reinterpret_cast<WPARAM>(control), 0));
 }
 
+// The process's error mode (GetErrorMode) from the test build's probe; -1 without a probe.
+int error_mode() {
+    const HWND probe = FindWindowExW(HWND_MESSAGE, nullptr, L"OrveloFontProbe", nullptr);
+    if (probe == nullptr) {
+        return -1;
+    }
+    return static_cast<int>(send(probe, PROBE_ERROR_MODE, 0, 0));
+}
+
+// The widths of the window class's large and small icons from the test build's probe; [0, 0]
+// without a probe.
+std::string class_icon_widths(HWND main) {
+    const HWND probe = FindWindowExW(HWND_MESSAGE, nullptr, L"OrveloFontProbe", nullptr);
+    const LRESULT widths =
+        probe != nullptr ? send(probe, PROBE_CLASS_ICONS, reinterpret_cast<WPARAM>(main), 0) : 0;
+    return cat("[", std::to_string(LOWORD(widths)), ",", std::to_string(HIWORD(widths)), "]");
+}
+
+// Writes the manifest resource of the program at `path` to stdout, byte for byte.
+int print_manifest(const wchar_t* path) {
+    const HMODULE module =
+        LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (module == nullptr) {
+        return 4;
+    }
+    const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    const HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
+    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (bytes == nullptr) {
+        FreeLibrary(module);
+        return 4;
+    }
+    std::fwrite(bytes, 1, SizeofResource(module, found), stdout);
+    FreeLibrary(module);
+    return 0;
+}
+
 std::string control_json(HWND main, HWND control) {
     RECT screen{};
     GetWindowRect(control, &screen);
@@ -178,6 +221,9 @@ std::string box_json(HWND box) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc > 2 && std::wstring(argv[1]) == L"manifest") {
+        return print_manifest(argv[2]);
+    }
     const HWND main = FindWindowW(L"OrveloInstaller", nullptr);
     if (main == nullptr) {
         std::fputs("{\"window\":null}\n", stdout);
@@ -221,6 +267,8 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     out += ",\"focus_id\":" + std::to_string(focus_id);
+    out += ",\"error_mode\":" + std::to_string(error_mode());
+    out += ",\"class_icon_widths\":" + class_icon_widths(main);
 
     out += ",\"controls\":[";
     bool first = true;

@@ -7,8 +7,9 @@ test build of the program, whose disk 9 is a USB drive backed by a drive file (t
 `physicaldrive9` symlink). Every wait has a time limit; a failure prints the last state seen.
 
 Usage: window_test.py --product EXE --app EXE --inspector EXE --source DIR --work DIR SCENARIO
-Scenarios: layout-96, layout-120, layout-144, flow, failures, stop, close, tab-order,
-           download --server URL (a release on the local update server; see download_test.sh).
+Scenarios: layout-96, layout-120, layout-144, flow, failures, stop, close, tab-order, focus,
+           manifest, download --server URL (a release on the local update server; see
+           download_test.sh).
 """
 import argparse
 import json
@@ -16,6 +17,7 @@ import os
 import subprocess
 import sys
 import time
+from xml.etree import ElementTree
 
 # The panel in 96-DPI units, creation order: (class, id, text, style, x, y, width, height, font
 # points, font weight). The drop-down's height is that of its open list.
@@ -44,6 +46,7 @@ FAILED_CAPTION = "The installer couldn't be made"
 STOP_BOX = ("Stop making the installer?",
             "The drive won't be usable until you make the installer again.")
 MIB = 1024 * 1024
+SEM_FAILCRITICALERRORS = 1
 
 
 class Failure(Exception):
@@ -280,6 +283,12 @@ def layout(h, dpi):
               "enabled states without drives", state)
         check(c[STATUS]["text"] == "Plug in a USB drive of 1 GB or more.", "status", state)
         check(not c[PROGRESS]["visible"] and c[PROGRESS]["range"] == 1000, "progress bar", state)
+        check(state["error_mode"] & SEM_FAILCRITICALERRORS,
+              "critical errors fail without a box: error mode %d" % state["error_mode"], state)
+        # The class icons at the system DPI: the large one as big as the painted one, the small
+        # one at the system's small-icon size for that DPI (16 at 96, 20 at 120, 24 at 144).
+        check(state["class_icon_widths"] == [scaled(dpi, 72), scaled(dpi, 16)],
+              "class icon widths %s" % state["class_icon_widths"], state)
         shot = h.screenshot(state, "layout-%d.png" % dpi)
         # The icon is painted centred at the top: the drive's body is below its middle.
         size = scaled(dpi, 72)
@@ -507,6 +516,68 @@ def tab_order(h):
     h.quit()
 
 
+def focus(h):
+    """Enter on Create starts the job with the focus on Stop, where Tab still works; when the job
+    ends, after a box or after a stop, the focus is back on Create."""
+    image = h.make_image("focus.img", 16)
+    h.attach_drive(64 * MIB)
+    state = h.start(h.args.app, "--image", windows_path(image), delay_ms=250)
+    h.wait_for("the drive", idle_with_drive)
+    for ending in ("success", "stop"):
+        h.keys_to("Orvelo Installer", "Tab")
+        state = h.wait_for("a focused control", lambda s: s["focus_id"] in (100, 101, 102))
+        for _ in range(3):
+            if state["focus_id"] == 101:
+                break
+            h.keys_to("Orvelo Installer", "Tab")
+            state = h.state()
+        check(state["focus_id"] == 101, "Tab reaches Create", state)
+        h.keys_to("Orvelo Installer", "Return")
+        h.wait_for("the erase question", box_with("Erase this drive?"))
+        h.answer_box("Erase this drive?", "y")
+        state = h.wait_for("the running job", lambda s: controls(s)[QUIT]["text"] == "Stop")
+        check(not controls(state)[CREATE]["enabled"] and state["focus_id"] == 102,
+              ending + ": the focus on Stop while Create is disabled", state)
+        h.keys_to("Orvelo Installer", "Tab")
+        check(h.state()["focus_id"] == 102, ending + ": Tab keeps the focus on Stop")
+        if ending == "success":
+            state = h.wait_for("the success box", box_with(READY_BOX[0]), timeout=120)
+            h.answer_box(READY_BOX[0], "Return")
+        else:
+            wait_for_writing(h)
+            h.keys_to("Orvelo Installer", "space")  # presses the focused Stop button
+            stopped_without_box(h, "focus")
+        state = h.wait_for(ending + ": idle again", idle_with_drive)
+        check(state["focus_id"] == 101, ending + ": the focus back on Create", state)
+    h.quit()
+
+
+def manifest(h):
+    """The application manifest as both programs carry it, read back out of each exe."""
+    namespaces = {
+        "asm1": "urn:schemas-microsoft-com:asm.v1",
+        "asm3": "urn:schemas-microsoft-com:asm.v3",
+        "ws2005": "http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+        "ws2016": "http://schemas.microsoft.com/SMI/2016/WindowsSettings",
+    }
+    for exe in (h.args.product, h.args.app):
+        result = h.run([h.wine, h.args.inspector, "manifest", windows_path(exe)])
+        check(result.returncode == 0, "no manifest resource in " + exe)
+        root = ElementTree.fromstring(result.stdout)
+        settings = "asm3:application/asm3:windowsSettings/"
+        # Windows 10 builds without Per Monitor V2 ignore true/pm once dpiAwareness is present,
+        # so the list must name their form too.
+        awareness = root.find(settings + "ws2016:dpiAwareness", namespaces)
+        check(awareness is not None and awareness.text == "PerMonitorV2, PerMonitor",
+              "dpiAwareness in %s: %r" % (exe, None if awareness is None else awareness.text))
+        aware = root.find(settings + "ws2005:dpiAware", namespaces)
+        check(aware is not None and aware.text == "true/pm", "dpiAware in " + exe)
+        level = root.find("asm3:trustInfo/asm3:security/asm3:requestedPrivileges/"
+                          "asm3:requestedExecutionLevel", namespaces)
+        check(level is not None and level.get("level") == "requireAdministrator" and
+              level.get("uiAccess") == "false", "requested execution level in " + exe)
+
+
 def download(h, server):
     """A downloaded release: the success box names the release's version (1.2 on the test
     server, which serves a release signed with the development key: download_test.sh)."""
@@ -544,6 +615,8 @@ def main():
         "stop": lambda: stop(h),
         "close": lambda: close(h),
         "tab-order": lambda: tab_order(h),
+        "focus": lambda: focus(h),
+        "manifest": lambda: manifest(h),
         "download": lambda: download(h, args.server),
     }
     try:

@@ -49,6 +49,21 @@ TEST(Win32SystemMessage, WritesWithinTheBufferAndZeroTerminates) {
     EXPECT_EQ(buffer[written], u'\0');
 }
 
+TEST(Win32SystemMessage, AWinHttpCodeIsAskedOfWinHttpsModuleInTheSameForm) {
+    // Wine's winhttp.dll carries no texts, Windows' does: either form may come back, but the
+    // module's answer must fit the buffer like the system's.
+    // The product has it loaded by its imports; this test program imports nothing of it.
+    ASSERT_NE(LoadLibraryW(L"winhttp.dll"), nullptr);
+    std::array<char16_t, os::SYSTEM_MESSAGE_UNITS> buffer{};
+    const std::uint32_t written = os::http_library_message(12007, buffer);
+    ASSERT_LT(written, buffer.size());
+    EXPECT_EQ(buffer[written], u'\0');
+    SetLastError(12007);
+    const std::string text = last_error_text().text;
+    EXPECT_TRUE(text == "error 12007" || std::regex_match(text, std::regex(R"([^\s].* \(12007\))")))
+        << text;
+}
+
 TEST(Win32CommandLine, IsTheProcessCommandLine) {
     const std::u16string line = os::command_line();
     EXPECT_EQ(line, std::u16string(reinterpret_cast<const char16_t*>(GetCommandLineW())));

@@ -29,6 +29,8 @@ void reset_fake_os() {
     }
     os.last_error = 0;
     os.system_messages.clear();
+    os.http_library_messages.clear();
+    os.slept_ms = 0;
     os.command_line.clear();
     os.posted_job_ends.clear();
     os.on_post_job_end = nullptr;
@@ -110,6 +112,7 @@ constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
 constexpr std::uint32_t ERROR_INVALID_FUNCTION = 1;
 constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
 constexpr std::uint32_t ERROR_WRITE_PROTECT = 19;
+constexpr std::uint32_t ERROR_SHARING_VIOLATION = 32;
 constexpr std::uint32_t ERROR_MORE_DATA = 234;
 constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 
@@ -152,6 +155,11 @@ Handle add_open(FakeOs& os, FakeOs::Open open) {
     return Handle(value);
 }
 
+bool opened_for_writing(const FakeOs::Open& open) {
+    return (open.access & (GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS)) ==
+           (GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS);
+}
+
 // Checks one transfer on a disk against the unbuffered rules and the disk's size.
 bool transfer_allowed(FakeOs& os, const FakeOs::Open& open, const void* buffer,
                       std::uint32_t length) {
@@ -189,7 +197,11 @@ Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t sha
             fail_with(os, ERROR_ACCESS_DENIED);
             return INVALID_HANDLE;
         }
-        return add_open(os, {FakeOs::Open::Kind::Volume, name, flags});
+        if (volume->write_open_fails && (access & GENERIC_WRITE_ACCESS) != 0) {
+            fail_with(os, ERROR_SHARING_VIOLATION);
+            return INVALID_HANDLE;
+        }
+        return add_open(os, {FakeOs::Open::Kind::Volume, name, flags, 0, 0, access});
     }
     if (disposition == CREATE_ALWAYS_FILE) {
         const std::size_t separator = name.rfind(u'\\');
@@ -382,8 +394,14 @@ bool device_io_control(Handle handle, std::uint32_t code, const void*, std::uint
             }
             return true;
         }
+        // The fake takes a lock or a dismount only through a handle opened for reading and
+        // writing, so that a test sees which of a volume's handles the code locks through.
         case 0x90018:  // FSCTL_LOCK_VOLUME
-            if (volume == nullptr || volume->lock_fails) {
+            if (volume == nullptr || volume->lock_fails || !opened_for_writing(*open)) {
+                return fail_with(os, ERROR_ACCESS_DENIED);
+            }
+            if (volume->lock_refusals > 0) {
+                --volume->lock_refusals;
                 return fail_with(os, ERROR_ACCESS_DENIED);
             }
             volume->locked = true;
@@ -391,6 +409,9 @@ bool device_io_control(Handle handle, std::uint32_t code, const void*, std::uint
         case 0x90020:  // FSCTL_DISMOUNT_VOLUME
             if (volume == nullptr) {
                 return fail_with(os, ERROR_INVALID_FUNCTION);
+            }
+            if (!opened_for_writing(*open)) {
+                return fail_with(os, ERROR_ACCESS_DENIED);
             }
             volume->dismounted = true;
             return true;
@@ -556,6 +577,28 @@ std::uint32_t system_message(std::uint32_t code, std::span<char16_t, SYSTEM_MESS
     std::copy(found->second.begin(), found->second.end(), buffer.begin());
     buffer[found->second.size()] = u'\0';
     return static_cast<std::uint32_t>(found->second.size());
+}
+
+std::uint32_t http_library_message(std::uint32_t code,
+                                   std::span<char16_t, SYSTEM_MESSAGE_UNITS> buffer) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "http_library_message(" + std::to_string(code) + ")");
+    const auto found = os.http_library_messages.find(code);
+    if (found == os.http_library_messages.end() || found->second.size() >= buffer.size()) {
+        return 0;
+    }
+    std::copy(found->second.begin(), found->second.end(), buffer.begin());
+    buffer[found->second.size()] = u'\0';
+    return static_cast<std::uint32_t>(found->second.size());
+}
+
+void sleep_ms(std::uint32_t milliseconds) {
+    notify("sleep_ms");
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "sleep_ms(" + std::to_string(milliseconds) + ")");
+    os.slept_ms += milliseconds;
 }
 
 std::u16string command_line() {

@@ -52,7 +52,9 @@ struct FakeVolume {
     bool open_fails = false;
     bool extents_fail = false;
     bool lock_fails = false;
-    bool locked = false;  // held by an open handle
+    int lock_refusals = 0;          // FSCTL_LOCK_VOLUME refused this many times, then granted
+    bool write_open_fails = false;  // opens for reading and writing fail: another program holds it
+    bool locked = false;            // held by an open handle
     bool dismounted = false;
 };
 
@@ -82,7 +84,9 @@ struct FakeAnswer {
 struct FakeOs {
     // Process and errors.
     std::uint32_t last_error = 0;
-    std::map<std::uint32_t, std::u16string> system_messages;  // code -> the system's text
+    std::map<std::uint32_t, std::u16string> system_messages;        // code -> the system's text
+    std::map<std::uint32_t, std::u16string> http_library_messages;  // code -> winhttp.dll's text
+    std::uint64_t slept_ms = 0;  // the sum of every sleep_ms, which returns at once
     std::u16string command_line;
     std::vector<os::WindowHandle> posted_job_ends;  // windows that got the end-of-job message
     // Called as the end-of-job message is posted, without the fake's lock: what it sees is what
@@ -122,6 +126,7 @@ struct FakeOs {
         std::uint32_t flags = 0;
         std::uint64_t position = 0;
         std::size_t next_volume = 0;  // for an enumeration
+        std::uint32_t access = 0;     // as asked of create_file
     };
     std::map<std::uintptr_t, Open> open_handles;
     std::uintptr_t next_handle = 100;

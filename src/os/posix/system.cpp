@@ -8,10 +8,12 @@
 #include <curl/curl.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
 namespace orvelo::os {
 namespace {
@@ -63,6 +65,14 @@ std::uint32_t system_message(std::uint32_t code, std::span<char16_t, SYSTEM_MESS
         return 0;
     }
     return copy_message(message, buffer);
+}
+
+std::uint32_t http_library_message(std::uint32_t, std::span<char16_t, SYSTEM_MESSAGE_UNITS>) {
+    return 0;  // the HTTP library's codes have their texts through system_message already
+}
+
+void sleep_ms(std::uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 std::u16string command_line() {

@@ -14,6 +14,22 @@ std::uint32_t system_message(std::uint32_t code, std::span<char16_t, SYSTEM_MESS
                           static_cast<DWORD>(buffer.size()), nullptr);
 }
 
+std::uint32_t http_library_message(std::uint32_t code,
+                                   std::span<char16_t, SYSTEM_MESSAGE_UNITS> buffer) {
+    // With a null module FormatMessageW would search this program's own image instead.
+    const HMODULE module = GetModuleHandleW(L"winhttp.dll");
+    if (module == nullptr) {
+        return 0;
+    }
+    return FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module, code,
+                          0, reinterpret_cast<wchar_t*>(buffer.data()),
+                          static_cast<DWORD>(buffer.size()), nullptr);
+}
+
+void sleep_ms(std::uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
+
 std::u16string command_line() {
     return std::u16string(reinterpret_cast<const char16_t*>(GetCommandLineW()));
 }
