@@ -7,6 +7,8 @@
 //
 // Usage: inspector            print the state; exit 3 when there is no main window
 //        inspector close      post WM_CLOSE to the main window, as its close box does
+//        inspector post-end   post WM_APP (wParam 0, lParam 0) to the main window, as a job's
+//                             end does
 #include <windows.h>
 
 #include <commctrl.h>
@@ -185,6 +187,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (argc > 1 && std::wstring(argv[1]) == L"close") {
         return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
+    }
+    if (argc > 1 && std::wstring(argv[1]) == L"post-end") {
+        return PostMessageW(main, WM_APP, 0, 0) ? 0 : 1;
     }
     DWORD process = 0;
     const DWORD thread = GetWindowThreadProcessId(main, &process);
