@@ -19,7 +19,7 @@ tools/check-imports build/mingw/src/app/OrveloInstaller.exe
 
 demo="$ORVELO_ROOT/build/demo"
 rm -rf "$demo"
-mkdir -p "$demo/tmp"
+mkdir -p "$demo/cache"
 key="$ORVELO_ROOT/tests/data/keys/development-private.pem"
 
 echo
@@ -41,8 +41,8 @@ echo "serving $demo/site at $url"
 echo
 echo "== Writing the release onto a 1 GB drive file"
 truncate -s 1000000000 "$demo/drive.img"
-TMPDIR="$demo/tmp" build/release/orvelo write --drive "$demo/drive.img" --server "$url" --dev --yes
-echo "cached: $(ls "$demo/tmp/orvelo-installer")"
+XDG_CACHE_HOME="$demo/cache" build/release/orvelo write --drive "$demo/drive.img" --server "$url" --dev --yes
+echo "cached: $(ls "$demo/cache/orvelo-installer")"
 
 echo
 echo "== The reference tool's verdict on the written drive"

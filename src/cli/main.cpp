@@ -22,6 +22,7 @@
 #include "core/text.h"
 #include "crypto/sha256.h"
 #include "crypto/signed_document.h"
+#include "job/drive_identity.h"
 #include "job/install_job.h"
 #include "job/release_manifest.h"
 #include "os/posix/storage_posix.h"
@@ -48,6 +49,18 @@ void on_job_end(os::WindowHandle) {
 
 void on_interrupt(int) {
     request_stop(job_status);
+}
+
+// The drive is named by its path, not by a disk number that discovery lists: before anything is
+// locked, the path must still describe the confirmed drive (size, sector size, label).
+std::string confirmed_drive_path;
+
+Status confirm_drive_path(const DriveCandidate& confirmed) {
+    const Result<DriveCandidate> now = cli::drive_from_path(confirmed_drive_path);
+    if (!now || *now != confirmed) {
+        return fail(format(msg::DRIVE_REPLACED, confirmed.label));
+    }
+    return {};
 }
 
 struct WriteOptions {
@@ -148,6 +161,8 @@ int write_drive(const std::vector<std::string>& arguments) {
     }
     store_settings(options.job_arguments, settings_lock, settings);
     os::register_disk(cli::CLI_DISK_NUMBER, options.drive_path);
+    confirmed_drive_path = options.drive_path;
+    set_drive_identity_checks({confirm_drive_path, nullptr});
     os::set_job_end_handler(on_job_end);
     signal(SIGINT, on_interrupt);
 

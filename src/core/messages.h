@@ -23,6 +23,8 @@ inline constexpr Text DRIVE_IN_USE =  // drive label
 inline constexpr Text WRITE_PROTECTED =  // drive label
     "{} is write-protected. Slide its lock switch and try again.";
 inline constexpr Text DRIVE_NOT_OPENED = "Windows did not open {}: {}";  // label; system text
+inline constexpr Text DRIVE_REPLACED =  // the confirmed drive's label
+    "{} was unplugged or replaced. Pick the drive again.";
 inline constexpr Text OUT_OF_MEMORY = "Out of memory.";
 inline constexpr Text WRITING_FAILED = "Writing to {} failed: {}";         // label; inner text
 inline constexpr Text READING_BACK_FAILED = "Reading {} back failed: {}";  // label; inner text
@@ -108,10 +110,10 @@ inline constexpr Text SIZE_GB_ONE_DECIMAL = "{}.{} GB";
 inline constexpr Text SIZE_GB = "{} GB";
 
 // ---- Templates never shown as messages ----
-inline constexpr Text HTTPS_URL = "https://{}";                        // default server host
-inline constexpr Text SERVER_FILE_PATH = "/{}";                        // manifest's file path
-inline constexpr Text CACHE_FILE_PATH = "{}\\{}.img.z";                // folder; digest in hex
-inline constexpr Text VOLUME_PATH = "\\\\.\\{}:";                      // drive letter
+inline constexpr Text HTTPS_URL = "https://{}";      // default server host
+inline constexpr Text SERVER_FILE_PATH = "/{}";      // manifest's file path
+inline constexpr Text CACHE_FILE_NAME = "{}.img.z";  // the compressed file's digest in hex
+inline constexpr Text VOLUME_PATH = "\\\\.\\{}:";    // drive letter
 inline constexpr Text PHYSICAL_DRIVE_PATH = "\\\\.\\PhysicalDrive{}";  // disk number
 
 }  // namespace orvelo::msg

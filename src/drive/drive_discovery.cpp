@@ -185,15 +185,9 @@ std::optional<u32> find_system_disk() {
     return disk;
 }
 
-std::optional<DriveCandidate> probe_disk(u32 disk_number) {
-    const WideString path = physical_drive_path(disk_number);
-    const os::Handle disk = open_for_queries(path.c_str());
-    if (disk == os::INVALID_HANDLE) {
-        return std::nullopt;
-    }
+std::optional<DriveCandidate> describe_disk(os::Handle disk, u32 disk_number) {
     const auto descriptor = query_device_descriptor(disk);
     const auto geometry = query_drive_geometry(disk);
-    os::close_handle(disk);
     if (!descriptor || !geometry) {
         return std::nullopt;
     }
@@ -212,6 +206,17 @@ std::optional<DriveCandidate> probe_disk(u32 disk_number) {
                           .size_bytes = size_bytes,
                           .disk_number = disk_number,
                           .bytes_per_sector = read_u32_le(geometry->data() + BYTES_PER_SECTOR_AT)};
+}
+
+std::optional<DriveCandidate> probe_disk(u32 disk_number) {
+    const WideString path = physical_drive_path(disk_number);
+    const os::Handle disk = open_for_queries(path.c_str());
+    if (disk == os::INVALID_HANDLE) {
+        return std::nullopt;
+    }
+    std::optional<DriveCandidate> found = describe_disk(disk, disk_number);
+    os::close_handle(disk);
+    return found;
 }
 
 std::vector<DriveCandidate> scan_drives(std::optional<u32> system_disk) {

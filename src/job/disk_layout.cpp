@@ -13,6 +13,7 @@ namespace orvelo {
 namespace {
 
 // GPT header fields, as offsets within the 512-byte header.
+constexpr std::size_t HEADER_SIZE = 12;
 constexpr std::size_t HEADER_CRC32 = 16;
 constexpr std::size_t MY_LBA = 24;
 constexpr std::size_t ALTERNATE_LBA = 32;
@@ -22,12 +23,15 @@ constexpr std::size_t NUMBER_OF_PARTITION_ENTRIES = 80;
 constexpr std::size_t SIZE_OF_PARTITION_ENTRY = 84;
 constexpr std::size_t PARTITION_ENTRY_ARRAY_CRC32 = 88;
 // Partition entry fields.
+constexpr std::size_t STARTING_LBA = 32;
 constexpr std::size_t ENDING_LBA = 40;
 constexpr u32 SMALLEST_READABLE_ENTRY = ENDING_LBA + 8;
 // The protective MBR's first partition record: its size in sectors.
 constexpr std::size_t MBR_FIRST_PARTITION_SECTORS = 458;
 
 constexpr u64 HEADER_OFFSET = 512;
+// The first sector after the head: no partition may start before it.
+constexpr u64 FIRST_BODY_LBA = HEAD_BYTES / SECTOR_BYTES;
 
 // A header for the drive: the image header's first 92 bytes, the four placement fields set,
 // sealed with its own checksum; the rest of the sector zero.
@@ -49,11 +53,23 @@ bool all_zero(std::span<const u8> bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](u8 b) { return b == 0; });
 }
 
-// Checks every used entry against the image's last usable LBA. An entry is read at its bytes
-// 0..16 (type) and 40..48 (end), so a stride below 48 cannot hold a readable entry: such an
-// array is accepted only when it holds no entry at all, and nothing outside the array is read.
+// The CRC-32 of the header's 92 bytes with its own checksum field taken as zero.
+u32 header_crc(const u8* header) {
+    std::array<u8, GPT_HEADER_CRC_BYTES> copy;
+    std::memcpy(copy.data(), header, GPT_HEADER_CRC_BYTES);
+    write_u32_le(copy.data() + HEADER_CRC32, 0);
+    return crc32(copy);
+}
+
+// Checks every used entry: it starts after the head, ends no earlier than it starts, and ends
+// within both the header's last usable LBA and `last_written_lba`, the last sector of the body
+// (an image cut short after its last partition still carries the header of the longer disk,
+// and a partition running into the image's last 33 sectors would lose them: those are never
+// written). An entry is read at its bytes 0..16 (type), 32..40 (start) and 40..48 (end), so a
+// stride below 48 cannot hold a readable entry: such an array is accepted only when it holds no
+// entry at all, and nothing outside the array is read.
 bool entries_within(std::span<const u8> entry_array, u32 entry_count, u32 entry_size,
-                    u64 last_usable_lba) {
+                    u64 last_usable_lba, u64 last_written_lba) {
     if (entry_size < SMALLEST_READABLE_ENTRY) {
         return all_zero(entry_array);
     }
@@ -62,7 +78,10 @@ bool entries_within(std::span<const u8> entry_array, u32 entry_count, u32 entry_
         if (all_zero(std::span<const u8>(entry, 16))) {
             continue;
         }
-        if (read_u64_le(entry + ENDING_LBA) > last_usable_lba) {
+        const u64 first = read_u64_le(entry + STARTING_LBA);
+        const u64 last = read_u64_le(entry + ENDING_LBA);
+        if (first < FIRST_BODY_LBA || first > last || last > last_usable_lba ||
+            last > last_written_lba) {
             return false;
         }
     }
@@ -81,6 +100,15 @@ JobResult<DiskLayout> plan_disk_layout(std::span<const u8> image, u64 drive_size
     if (std::memcmp(header, "EFI PART", 8) != 0) {
         return std::unexpected(JobError::NotInstaller);
     }
+    // The headers written carry 92 bytes under a checksum over 92 bytes; a header of another
+    // size would be re-sealed into one that firmware rejects.
+    if (read_u32_le(header + HEADER_SIZE) != GPT_HEADER_CRC_BYTES) {
+        return std::unexpected(JobError::NotInstaller);
+    }
+    // A damaged header must not be re-sealed as a valid one.
+    if (header_crc(header) != read_u32_le(header + HEADER_CRC32)) {
+        return std::unexpected(JobError::Damaged);
+    }
     if (sectors * SECTOR_BYTES < length) {
         return std::unexpected(JobError::TooSmall);
     }
@@ -96,8 +124,8 @@ JobResult<DiskLayout> plan_disk_layout(std::span<const u8> image, u64 drive_size
     if (crc32(entry_array) != read_u32_le(header + PARTITION_ENTRY_ARRAY_CRC32)) {
         return std::unexpected(JobError::Damaged);
     }
-    if (!entries_within(entry_array, entry_count, entry_size,
-                        read_u64_le(header + LAST_USABLE_LBA))) {
+    if (!entries_within(entry_array, entry_count, entry_size, read_u64_le(header + LAST_USABLE_LBA),
+                        (length - TAIL_BYTES) / SECTOR_BYTES - 1)) {
         return std::unexpected(JobError::NotInstaller);
     }
 

@@ -33,7 +33,10 @@ struct DiskLayout {
 
 // Checks that `image` is a GPT disk image of the expected shape that fits a drive of
 // `drive_size_bytes`, and builds the layout for that drive. The first failing check decides:
-// NotInstaller for the shape, TooSmall for the size, Damaged for the entry array's checksum.
+// NotInstaller for the shape (a header of other than 92 bytes, a used partition that starts
+// in the head, ends before it starts, or ends past the header's last usable sector or the last
+// sector the body writes), TooSmall for the size, Damaged for the header's or the entry array's
+// checksum. Only a layout whose every partition byte reaches the drive is given.
 // `image` must outlive the layout (the body is a view of it).
 [[nodiscard]] JobResult<DiskLayout> plan_disk_layout(std::span<const u8> image,
                                                      u64 drive_size_bytes);

@@ -6,6 +6,7 @@
 #include "core/messages.h"
 #include "drive/storage_requests.h"
 #include "os/system.h"
+#include "job/drive_identity.h"
 
 namespace orvelo {
 namespace {
@@ -118,6 +119,13 @@ Result<PreparedDrive> prepare_drive(const JobStatus& status, const DriveCandidat
     Result<RawDrive> opened = open_raw_drive(drive.disk_number, drive.label, std::move(*volumes));
     if (!opened) {
         return fail(std::move(opened.error()));
+    }
+    // The handle that will be written must still lead to the confirmed drive.
+    if (const auto check = drive_identity_checks().on_open_disk; check != nullptr) {
+        if (Status same = check(opened->disk(), drive); !same) {
+            close_raw_drive(std::move(*opened));
+            return fail(std::move(same.error()));
+        }
     }
     if (!disk_is_writable(opened->disk())) {
         close_raw_drive(std::move(*opened));

@@ -36,8 +36,9 @@ struct PreparedDrive {
     TransferBuffer buffer;
 };
 
-// lock_disk_volumes, then the disk opened and found writable, then the buffer. On failure,
-// everything taken so far is released again.
+// lock_disk_volumes, then the disk opened, found to be the confirmed drive still (the installed
+// on_open_disk check) and writable, then the buffer. On failure, everything taken so far is
+// released again.
 [[nodiscard]] Result<PreparedDrive> prepare_drive(const JobStatus& status,
                                                   const DriveCandidate& drive);
 

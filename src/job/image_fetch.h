@@ -1,6 +1,6 @@
-// Getting the release image named by the manifest: from the cache folder under the user's
-// temporary directory when an intact copy is there, otherwise from the update server, keeping
-// what was downloaded for the next run; then unpacked and checked against the manifest.
+// Getting the release image named by the manifest: from the cache (job/image_cache.h) when an
+// intact copy is there, otherwise from the update server, keeping what was downloaded for the
+// next run; then unpacked and checked against the manifest.
 #pragma once
 
 #include <optional>
@@ -14,15 +14,8 @@
 
 namespace orvelo {
 
-inline constexpr std::string_view CACHE_FOLDER_NAME = "orvelo-installer";
-
-// The cache folder: the temporary directory (with its final separator) and
-// "orvelo-installer"; nothing when the system gives no temporary directory that fits.
-[[nodiscard]] std::optional<std::string> cache_folder();
-
-// "{folder}\{64 hex digits}.img.z".
-[[nodiscard]] std::string cache_file_path(std::string_view folder,
-                                          const std::array<u8, 32>& file_sha256);
+// "{64 hex digits}.img.z": the cache file's name for a release file of that digest.
+[[nodiscard]] std::u16string cache_file_name(const std::array<u8, 32>& file_sha256);
 
 // The uncompressed image, or the download's failure text (Stopped. included), or Damaged.
 [[nodiscard]] Result<std::vector<u8>> fetch_image(JobStatus& status,

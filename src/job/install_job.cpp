@@ -6,6 +6,7 @@
 #include "core/messages.h"
 #include "core/text.h"
 #include "job/disk_layout.h"
+#include "job/drive_identity.h"
 #include "job/drive_preparation.h"
 #include "os/file.h"
 
@@ -56,6 +57,10 @@ Status write_image(JobStatus& status, const DriveCandidate& drive, std::span<con
     JobResult<DiskLayout> layout = plan_disk_layout(image, drive.size_bytes);
     if (!layout) {
         return fail(job_error_text(layout.error()));
+    }
+    // The drive must still be the one confirmed before any of its volumes is locked.
+    if (Status same = drive_identity_checks().before_locking(drive); !same) {
+        return same;
     }
     Result<PreparedDrive> prepared = prepare_drive(status, drive);
     if (!prepared) {

@@ -64,7 +64,13 @@ Result<std::vector<u8>> https_get(const ServerAddress& server, std::string_view 
         return fail(format(msg::SERVER_ANSWERED, status, path));
     }
 
+    // The body's room is taken once, for the most the caller accepts: grown by doubling, a body
+    // near the limit would hold up to twice itself while it is copied over, and keep the unused
+    // half through everything the caller does with it. Callers bound the limit by what they
+    // expect (the manifest's size plus one for the image, 64 KiB for the manifest). The pages
+    // are touched only as bytes arrive.
     std::vector<u8> body;
+    body.reserve(limit_bytes);
     const std::unique_ptr<u8[]> buffer(new u8[READ_PIECE_BYTES]());
     if (should_stop()) {
         return fail(std::string(msg::STOPPED));

@@ -19,12 +19,28 @@ inline constexpr std::uint32_t GENERIC_READ_ACCESS = 0x80000000;
 inline constexpr std::uint32_t GENERIC_WRITE_ACCESS = 0x40000000;
 inline constexpr std::uint32_t SHARE_READ = 1;
 inline constexpr std::uint32_t SHARE_WRITE = 2;
+inline constexpr std::uint32_t CREATE_NEW_FILE = 1;  // fails when anything has the name
 inline constexpr std::uint32_t CREATE_ALWAYS_FILE = 2;
 inline constexpr std::uint32_t OPEN_EXISTING_FILE = 3;
 inline constexpr std::uint32_t NORMAL_ATTRIBUTES = 0x80;
 inline constexpr std::uint32_t NO_FLAGS = 0;
 inline constexpr std::uint32_t FLAG_WRITE_THROUGH = 0x80000000;
 inline constexpr std::uint32_t FLAG_NO_BUFFERING = 0x20000000;
+// Opens a folder as such.
+inline constexpr std::uint32_t FLAG_BACKUP_SEMANTICS = 0x02000000;
+// Opens a reparse point (link, junction) itself instead of what it points to. On Linux: no
+// symbolic link is followed at the last component, the open does not block (a FIFO), and a
+// folder opened so must be one that no other account can change (see os/posix/file.cpp).
+inline constexpr std::uint32_t FLAG_OPEN_REPARSE_POINT = 0x00200000;
+
+// File attributes, as GetFileInformationByHandle gives them.
+inline constexpr std::uint32_t ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr std::uint32_t ATTRIBUTE_DEVICE = 0x40;  // on Linux: a FIFO, device or socket
+inline constexpr std::uint32_t ATTRIBUTE_REPARSE_POINT = 0x400;
+
+// The error code of an open that found nothing under the name: ERROR_FILE_NOT_FOUND on
+// Windows, and ENOENT, which has the same value, on Linux.
+inline constexpr std::uint32_t FILE_NOT_FOUND_CODE = 2;
 
 // The number of UTF-16 units of a volume name buffer.
 inline constexpr std::size_t VOLUME_NAME_UNITS = 260;
@@ -64,12 +80,41 @@ void close_handle(Handle handle);
 [[nodiscard]] bool find_next_volume(Handle find, std::span<char16_t, VOLUME_NAME_UNITS> name);
 void find_volume_close(Handle find);
 
-// The number of UTF-16 units of the temporary folder's buffer.
+// GetFileInformationByHandle: the attributes of what `handle` has open; false when they cannot
+// be had.
+[[nodiscard]] bool file_attributes(Handle handle, std::uint32_t& attributes);
+
+// The number of UTF-16 units of a final path's buffer.
+inline constexpr std::size_t FINAL_PATH_UNITS = 1024;
+
+// GetFinalPathNameByHandleW(handle, buffer, units, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS): the
+// path the system reached through every link and junction, into the zero-filled `buffer`; the
+// count of units written without the terminating zero, or the size needed when it does not
+// fit, or 0 on failure. On Linux, the link of /proc/self/fd.
+[[nodiscard]] std::uint32_t final_path(Handle handle, std::span<char16_t, FINAL_PATH_UNITS> buffer);
+
+// create_file on `name`, one path component, inside the folder that `folder` has open: on
+// Windows CreateFileW on the folder's final path, a backslash and the name; on Linux openat()
+// relative to the folder, never following a link at the name.
+[[nodiscard]] Handle create_file_in(Handle folder, const char16_t* name, std::uint32_t access,
+                                    std::uint32_t share, std::uint32_t disposition,
+                                    std::uint32_t flags);
+
+// MoveFileExW(folder\from, folder\to, MOVEFILE_REPLACE_EXISTING) within the folder that
+// `folder` has open (renameat on Linux): the entry `to` is replaced, never what it points to.
+[[nodiscard]] bool move_file_in(Handle folder, const char16_t* from, const char16_t* to);
+
+// DeleteFileW(folder\name) within the folder that `folder` has open (unlinkat on Linux).
+[[nodiscard]] bool delete_file_in(Handle folder, const char16_t* name);
+
+// The number of UTF-16 units of the cache home's buffer.
 inline constexpr std::size_t TEMP_PATH_UNITS = 260;
 
-// GetTempPathW into the zero-filled `buffer`: the count of units written (the path ends with a
-// separator), or the size needed when it does not fit, or 0 on failure.
-[[nodiscard]] std::uint32_t temp_path(std::span<char16_t, TEMP_PATH_UNITS> buffer);
+// The folder that holds the cache folder, ending with a separator, into the zero-filled
+// `buffer`: the count of units written, or the size needed when it does not fit, or 0 when
+// there is none. Windows: the user's temporary folder (GetTempPathW). Linux: $XDG_CACHE_HOME,
+// else $HOME/.cache (made with mode 0700 when missing); TMPDIR plays no part.
+[[nodiscard]] std::uint32_t cache_home(std::span<char16_t, TEMP_PATH_UNITS> buffer);
 
 // The number of UTF-16 units of the Windows directory's buffer.
 inline constexpr std::size_t WINDOWS_DIRECTORY_UNITS = 260;
@@ -78,7 +123,7 @@ inline constexpr std::size_t WINDOWS_DIRECTORY_UNITS = 260;
 // the terminating zero, or the size needed when it does not fit, or 0 on failure.
 [[nodiscard]] std::uint32_t windows_directory(std::span<char16_t, WINDOWS_DIRECTORY_UNITS> buffer);
 
-// CreateDirectoryW(path, no security attributes).
+// CreateDirectoryW(path, no security attributes); on Linux mkdir with mode 0700.
 [[nodiscard]] bool create_directory(const char16_t* path);
 
 // VirtualAlloc(no address, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE): page-aligned,

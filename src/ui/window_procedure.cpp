@@ -125,7 +125,26 @@ void on_timer() {
     SendMessageW(set.progress_bar, PBM_SETPOS, display->bar_position, 0);
 }
 
+// True while the outcome of the ended job is being shown: its box pumps messages, and a repeated
+// end message must not show a second box.
+bool reporting = false;
+
+// The end message is the job's own only while a job runs and has stored its end phase (it
+// stores outcome and phase before posting). Any other arrival, a stray or repeated post, changes
+// nothing: no box, no rescan, and Create stays disabled under a running worker.
+bool is_end_of_running_job() {
+    if (!job_running || reporting) {
+        return false;
+    }
+    const JobPhase phase = load_phase(job_status);
+    return phase == JobPhase::Succeeded || phase == JobPhase::Failed;
+}
+
 void on_job_end(HWND window) {
+    if (!is_end_of_running_job()) {
+        return;
+    }
+    reporting = true;
     const ControlSet set = copy_controls();
     // Read before the outcome box, which takes the focus while it is open.
     const bool focus_on_stop = GetFocus() == set.quit_button;
@@ -140,6 +159,7 @@ void on_job_end(HWND window) {
             show_message_box(window, msg::FAILED_TITLE, outcome.outcome_text, FAILURE_FLAGS);
         }
     }
+    reporting = false;
     job_running = false;
     set_text(set.quit_button, msg::QUIT_BUTTON);
     ShowWindow(set.progress_bar, SW_HIDE);

@@ -63,6 +63,39 @@ fi
 grep -qx 'This drive is too small for the installer.' small.err || fail "too small: $(cat small.err)"
 [ -z "$(tr -d '\0' <small.drive | head -c 1)" ] || fail "the small drive was touched"
 
+# Images cut short after their last partition, as shrinking tools leave them: the header still
+# describes the longer disk. Cut at the body's last sector (L/512 - 34) the partition is written
+# whole; cut one sector shorter its end would fall into the image's last 33 sectors, which are
+# never written, so the image is refused and the drive left alone.
+truncate -s 16M long.img
+sgdisk -n 1:2048:+4M -t 1:8300 -u 1:5A7D1C2E-0000-4000-8000-000000000011 long.img >/dev/null
+last=$(sgdisk -i 1 long.img | sed -n 's/^Last sector: \([0-9]*\).*/\1/p')
+head -c $(( (last - 2047) * 512 )) < <(yes 'orvelo-shrunk-partition') |
+    dd of=long.img bs=512 seek=2048 conv=notrunc status=none
+cp long.img edge.img
+truncate -s $(( (last + 34) * 512 )) edge.img
+truncate -s 64M edge.drive
+if "$orvelo" write --drive edge.drive --image edge.img --yes >edge.out 2>edge.err; then
+    sgdisk -v edge.drive | grep -q '^No problems found' || fail "edge: sgdisk -v: $(sgdisk -v edge.drive)"
+    cmp -s <(dd if=edge.img bs=512 skip=2048 count=$((last - 2047)) status=none) \
+        <(dd if=edge.drive bs=512 skip=2048 count=$((last - 2047)) status=none) ||
+        fail "edge: the last partition's bytes differ on the drive"
+    echo "ok: an image cut at its last partition's end is written whole"
+else
+    fail "edge: an image cut at the body's last sector was refused: $(cat edge.err)"
+fi
+for cut in "one-short:$(( (last + 33) * 512 ))" "at-partition-end:$(( (last + 1) * 512 ))"; do
+    name=${cut%%:*}
+    cp long.img "$name.img"
+    truncate -s "${cut#*:}" "$name.img"
+    truncate -s 64M "$name.drive"
+    if "$orvelo" write --drive "$name.drive" --image "$name.img" --yes >"$name.out" 2>"$name.err"; then
+        fail "$name: an image that loses its last partition's end was written"
+    fi
+    grep -qx "The server's answer isn't an Orvelo installer." "$name.err" || fail "$name: $(cat "$name.err")"
+    [ -z "$(tr -d '\0' <"$name.drive" | head -c 1)" ] || fail "$name: the drive was touched"
+done
+
 # The same image copied raw onto a larger drive (backup header left mid-disk) is what the job
 # avoids: the reference tool finds problems there.
 truncate -s 1000000000 raw.drive

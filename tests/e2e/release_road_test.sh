@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The download road end to end on Linux: a release published with the development key and
 # served by the local update server, written by `orvelo write --server … --dev`, with the cache
-# under TMPDIR; the misbehaving server's failures reach the user with their texts.
+# under XDG_CACHE_HOME; the misbehaving server's failures reach the user with their texts; and a
+# cache folder that another account could turn elsewhere is not used.
 set -euo pipefail
 orvelo=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
@@ -40,10 +41,11 @@ write() {
     rm -f "$name.drive"
     truncate -s 64M "$name.drive"
     status=0
-    TMPDIR="$work/tmp" "$orvelo" write --drive "$name.drive" --yes "$@" >"$name.out" 2>"$name.err" || status=$?
+    XDG_CACHE_HOME="$work/cache" TMPDIR="$work/tmp" "$orvelo" write --drive "$name.drive" --yes "$@" \
+        >"$name.out" 2>"$name.err" || status=$?
 }
 untouched() { [ -z "$(tr -d '\0' <"$1.drive" | head -c 1)" ]; }
-mkdir -p tmp
+mkdir -p cache tmp
 
 # check-manifest reads the published manifest, and refuses a changed one.
 "$orvelo" check-manifest site/installer/latest --dev >check.out && grep -qx 'version 1.2' check.out &&
@@ -60,8 +62,10 @@ start_server good
 write first --server "$url" --dev
 if [ "$status" = 0 ] && grep -q '^“first.drive” now installs Orvelo (it fetches the newest version, 1.2 today)\.$' first.out; then pass; else fail "download road: $status $(cat first.out first.err)"; fi
 sgdisk -v first.drive | grep -q '^No problems found' && pass || fail "the written drive does not verify"
-cmp -s "tmp/orvelo-installer/$file_digest.img.z" "site/$image_file" && pass || fail "the download was not cached"
+cmp -s "cache/orvelo-installer/$file_digest.img.z" "site/$image_file" && pass || fail "the download was not cached"
 grep -qx "/$image_file" good.log && pass || fail "the image was not requested"
+[ "$(stat -c %a cache/orvelo-installer)" = 700 ] && pass || fail "the cache folder is not private"
+[ ! -e tmp/orvelo-installer ] && pass || fail "TMPDIR chose the cache"
 
 # The second run takes the image from the cache.
 : >good.log
@@ -76,13 +80,13 @@ write unsigned --server "$url"
     fail "without --dev: $status $(cat unsigned.err)"
 
 # A cache file changed by one byte is downloaded again and overwritten.
-printf '\x01' | dd of="tmp/orvelo-installer/$file_digest.img.z" bs=1 seek=100 conv=notrunc status=none
+printf '\x01' | dd of="cache/orvelo-installer/$file_digest.img.z" bs=1 seek=100 conv=notrunc status=none
 : >good.log
 write recached --server "$url" --dev
-[ "$status" = 0 ] && grep -q "/$image_file" good.log && cmp -s "tmp/orvelo-installer/$file_digest.img.z" "site/$image_file" &&
+[ "$status" = 0 ] && grep -q "/$image_file" good.log && cmp -s "cache/orvelo-installer/$file_digest.img.z" "site/$image_file" &&
     pass || fail "a damaged cache file: $status $(cat recached.err)"
 
-rm -rf tmp/orvelo-installer
+rm -rf cache/orvelo-installer
 start_server missing --status 404 --image-only
 write missing --server "$url" --dev
 [ "$status" = 1 ] && grep -qx "The server answered 404 for /$image_file." missing.err && untouched missing && pass ||
@@ -92,13 +96,13 @@ start_server longer --extra-bytes 1 --image-only
 write longer --server "$url" --dev
 [ "$status" = 1 ] && grep -qx "The download is damaged. Try again." longer.err && untouched longer && pass ||
     fail "one byte too long: $status $(cat longer.err)"
-[ "$(stat -c %s "tmp/orvelo-installer/$file_digest.img.z")" = $(( $(stat -c %s "site/$image_file") + 1 )) ] &&
+[ "$(stat -c %s "cache/orvelo-installer/$file_digest.img.z")" = $(( $(stat -c %s "site/$image_file") + 1 )) ] &&
     pass || fail "the long download was not cached as it came"
 start_server again
 write again --server "$url" --dev
 [ "$status" = 0 ] && grep -q "/$image_file" again.log && pass || fail "after a long download: $status $(cat again.err)"
 
-rm -rf tmp/orvelo-installer
+rm -rf cache/orvelo-installer
 start_server cut --cut-after 2000 --image-only
 write cut --server "$url" --dev
 [ "$status" = 1 ] && grep -q "^The download broke off: " cut.err && untouched cut && pass ||
@@ -109,16 +113,86 @@ write nowhere --server "ftp://127.0.0.1"
     fail "not a server address: $(cat nowhere.err)"
 
 # Ctrl-C during a slow download stops the job; no failure box text, the drive untouched.
-rm -rf tmp/orvelo-installer
+rm -rf cache/orvelo-installer
 start_server slow --slow 1 --image-only
 rm -f stop.drive; truncate -s 64M stop.drive
-TMPDIR="$work/tmp" "$orvelo" write --drive stop.drive --server "$url" --dev --yes >stop.out 2>stop.err &
+XDG_CACHE_HOME="$work/cache" "$orvelo" write --drive stop.drive --server "$url" --dev --yes >stop.out 2>stop.err &
 writer=$!
 sleep 1.5
 kill -INT "$writer"
 status=0; wait "$writer" || status=$?
 [ "$status" = 1 ] && grep -qx "The installer wasn't made." stop.out && [ ! -s stop.err ] && untouched stop && pass ||
     fail "Ctrl-C: $status $(cat stop.out stop.err)"
+
+# Without XDG_CACHE_HOME the cache lives in $HOME/.cache, made private when missing.
+start_server good
+mkdir -p home
+: >good.log
+status=0
+env -u XDG_CACHE_HOME HOME="$work/home" "$orvelo" write --drive second.drive --yes --server "$url" --dev \
+    >home.out 2>home.err || status=$?
+[ "$status" = 0 ] && cmp -s "home/.cache/orvelo-installer/$file_digest.img.z" "site/$image_file" &&
+    [ "$(stat -c %a home/.cache)" = 700 ] && pass || fail "the cache under HOME: $status $(cat home.err)"
+
+# A cache that another account could turn elsewhere: each time the job succeeds without the
+# cache, and the file a link points to keeps its bytes.
+printf 'precious\n' >victim
+mkdir -p elsewhere
+cache_attack() {  # NAME: the cache folder has been arranged; runs the job and checks
+    local name=$1
+    : >good.log
+    write "$name" --server "$url" --dev
+    [ "$status" = 0 ] && grep -qx "/$image_file" good.log && pass ||
+        fail "$name: the job did not download and succeed: $status $(cat "$name.err")"
+    [ "$(cat victim)" = precious ] && pass || fail "$name: the link's target was written"
+    [ -z "$(ls -A elsewhere)" ] && pass || fail "$name: a file appeared where the link points"
+}
+fresh_folder() {  # MODE: an empty cache folder of our own with that mode
+    rm -rf cache/orvelo-installer
+    mkdir cache/orvelo-installer
+    chmod "$1" cache/orvelo-installer
+}
+fresh_folder 700
+ln -s "$work/victim" "cache/orvelo-installer/$file_digest.img.z"
+cache_attack planted-link
+[ -L "cache/orvelo-installer/$file_digest.img.z" ] && pass || fail "planted-link: the link was replaced"
+
+rm -rf cache/orvelo-installer
+ln -s "$work/elsewhere" cache/orvelo-installer
+cache_attack linked-folder
+
+fresh_folder 770
+ln -s "$work/victim" "cache/orvelo-installer/$file_digest.img.z"
+cache_attack group-writable
+# Such a folder is not used at all, even when nothing is planted in it yet.
+fresh_folder 770
+cache_attack group-writable-empty
+[ -z "$(ls -A cache/orvelo-installer)" ] && pass || fail "group-writable: the folder was used"
+
+if [ "$(id -u)" = 0 ]; then
+    fresh_folder 700
+    ln -s "$work/victim" "cache/orvelo-installer/$file_digest.img.z"
+    chown -h nobody "cache/orvelo-installer/$file_digest.img.z"
+    chown nobody cache/orvelo-installer
+    cache_attack foreign-owner
+    fresh_folder 700
+    chown nobody cache/orvelo-installer
+    cache_attack foreign-owner-empty
+    [ -z "$(ls -A cache/orvelo-installer)" ] && pass || fail "foreign-owner: the folder was used"
+else
+    echo "not root: the folder owned by another account is left out"
+fi
+
+# A FIFO at the cache file's name does not hang the job: no cache.
+fresh_folder 700
+mkfifo "cache/orvelo-installer/$file_digest.img.z"
+truncate -s 64M fifo.drive
+: >good.log
+status=0
+XDG_CACHE_HOME="$work/cache" timeout 60 "$orvelo" write --drive fifo.drive --yes --server "$url" --dev \
+    >fifo.out 2>fifo.err || status=$?
+[ "$status" = 0 ] && grep -qx "/$image_file" good.log && [ -p "cache/orvelo-installer/$file_digest.img.z" ] &&
+    pass || fail "a FIFO at the cache name: $status $(cat fifo.err)"
 
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -57,12 +57,44 @@ TEST(PlanDiskLayout, RefusesImagesOfTheWrongShapeInCheckOrder) {
              test::reseal_primary_header(i);
          },
          fits, JobError::NotInstaller},
-        {"entry array not 16384 bytes", [](auto& i) { write_u32_le(i.data() + 512 + 80, 64); },
+        {"entry array not 16384 bytes",
+         [](auto& i) {
+             write_u32_le(i.data() + 512 + 80, 64);
+             test::reseal_primary_header(i);
+         },
          fits, JobError::NotInstaller},
         {"count times size wraps in 32 bits",
          [](auto& i) {
              write_u32_le(i.data() + 512 + 80, 0x40001000u);  // 4 times this is 16384 + 2^32
              write_u32_le(i.data() + 512 + 84, 4);
+             test::reseal_primary_header(i);
+         },
+         fits, JobError::NotInstaller},
+        {"a header of 96 bytes, sealed over 96",
+         [](auto& i) {
+             write_u32_le(i.data() + 512 + 12, 96);
+             write_u32_le(i.data() + 512 + 16, 0);
+             write_u32_le(i.data() + 512 + 16, crc32(std::span<const u8>(i.data() + 512, 96)));
+         },
+         fits, JobError::NotInstaller},
+        {"one header byte flipped (the disk GUID)", [](auto& i) { i[512 + 60] ^= 0x01; }, fits,
+         JobError::Damaged},
+        {"a flipped header byte wins over a drive too small", [](auto& i) { i[512 + 60] ^= 0x01; },
+         512 * 100, JobError::Damaged},
+        {"cut one sector short of the last partition's end",
+         [](auto& i) { i.resize((IMAGE_SECTORS - 34 + 33) * 512); }, fits, JobError::NotInstaller},
+        {"cut right after the last partition, as shrinking tools do",
+         [](auto& i) { i.resize((IMAGE_SECTORS - 34 + 1) * 512); }, fits, JobError::NotInstaller},
+        {"a used entry starting after it ends",
+         [](auto& i) {
+             write_u64_le(i.data() + 1024 + 32, 100);  // the first entry ends at 99
+             test::reseal_entry_array(i);
+         },
+         fits, JobError::NotInstaller},
+        {"a used entry starting inside the head",
+         [](auto& i) {
+             write_u64_le(i.data() + 1024 + 32, 33);
+             test::reseal_entry_array(i);
          },
          fits, JobError::NotInstaller},
         {"one bit flipped in the entry array", [](auto& i) { i[1024 + 200] ^= 0x10; }, fits,
@@ -110,12 +142,33 @@ TEST(PlanDiskLayout, AcceptsTheEdgesOfTheRules) {
     test::reseal_primary_header(tiny_entries);
     EXPECT_TRUE(plan_disk_layout(tiny_entries, 1 << 20).has_value());
 
+    // A partition that starts where the head ends and one that is a single sector.
+    EXPECT_TRUE(
+        plan_disk_layout(make_gpt_image(IMAGE_SECTORS, {{34, 34}, {35, 35}}), 1 << 20).has_value());
+
     // One entry of 16384 bytes.
     std::vector<u8> one_entry = make_gpt_image(IMAGE_SECTORS, {{34, 99}});
     write_u32_le(one_entry.data() + 512 + 80, 1);
     write_u32_le(one_entry.data() + 512 + 84, 16384);
     test::reseal_primary_header(one_entry);
     EXPECT_TRUE(plan_disk_layout(one_entry, 1 << 20).has_value());
+}
+
+TEST(PlanDiskLayout, AnImageCutShortKeepsEveryByteOfItsLastPartition) {
+    // The header still describes the longer disk; the last partition ends at L/512 - 34, the
+    // body's last sector, so every sector of it is in the body.
+    const u64 last = 150;
+    std::vector<u8> image = make_gpt_image(IMAGE_SECTORS, {{34, 99}, {100, last}});
+    image.resize((last + 34) * 512);
+    const JobResult<DiskLayout> layout = plan_disk_layout(image, 1 << 20);
+    ASSERT_TRUE(layout.has_value());
+    EXPECT_EQ(layout->body.data() + layout->body.size(), image.data() + (last + 1) * 512);
+
+    image.resize((last + 33) * 512);
+    const JobResult<DiskLayout> one_short = plan_disk_layout(image, 1 << 20);
+    ASSERT_FALSE(one_short.has_value());
+    EXPECT_EQ(job_error_message(one_short.error()),
+              "The server's answer isn't an Orvelo installer.");
 }
 
 u32 header_crc(const u8* header) {

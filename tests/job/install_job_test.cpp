@@ -30,7 +30,10 @@ class InstallJobTest : public ::testing::Test {
         fake_os().system_messages[5] = u"Access is denied.\r\n";
         fake_os().system_messages[31] = u"A device attached to the system is not functioning.\r\n";
         fake_os().system_messages[38] = u"Reached the end of the file.\r\n";
+        fake_os().system_messages[2] = u"The system cannot find the file specified.\r\n";
         fake_os().disks[DISK].bytes.assign(DISK_BYTES, OLD_BYTE);
+        fake_os().disks[DISK].descriptor = fake::storage_descriptor(7, "Kingston", "DataTraveler");
+        fake_os().disks[DISK].geometry = fake::FakeGeometry{512, DISK_BYTES};
         image = test::make_gpt_image(IMAGE_SECTORS, {{34, 2000}, {2001, IMAGE_SECTORS - 34}});
         fake_os().files[IMAGE_PATH] = image;
         settings.local_image = wide_to_utf8(IMAGE_PATH);
@@ -108,6 +111,12 @@ TEST_F(InstallJobTest, TakesTheDriveLocksItsVolumesAndReleasesInTheFixedOrder) {
     // Every volume is asked for its extents through a handle with no access (0); only those of
     // disk 9 are opened for reading and writing (c0000000), locked and dismounted.
     const std::vector<std::string> expected = {
+        // The drive probed again as a scan probes it, before anything is locked.
+        "create_file(\\\\.\\C:, 0, 3, 3, 0)",
+        "create_file(\\\\.\\PhysicalDrive9, 0, 3, 3, 0)",
+        "device_io_control(\\\\.\\PhysicalDrive9, 2d1400, in 12, out 1024)",
+        "device_io_control(\\\\.\\PhysicalDrive9, 700a0, in 0, out 256)",
+        "close_handle(\\\\.\\PhysicalDrive9)",
         "find_first_volume()",
         "create_file(\\\\?\\Volume{a}, 0, 3, 3, 0)",
         "device_io_control(\\\\?\\Volume{a}, 560000, in 0, out 64)",
@@ -137,6 +146,9 @@ TEST_F(InstallJobTest, TakesTheDriveLocksItsVolumesAndReleasesInTheFixedOrder) {
         "find_next_volume()",
         "find_volume_close()",
         "create_file(\\\\.\\PhysicalDrive9, c0000000, 3, 3, a0000000)",
+        // Once more on the handle that will be written.
+        "device_io_control(\\\\.\\PhysicalDrive9, 2d1400, in 12, out 1024)",
+        "device_io_control(\\\\.\\PhysicalDrive9, 700a0, in 0, out 256)",
         "device_io_control(\\\\.\\PhysicalDrive9, 70024, in 0, out 0)",
         "allocate_pages(1048576)",
     };
@@ -332,6 +344,13 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"entry array damaged",
                     [](auto&) { fake_os().files[IMAGE_PATH][1024 + 130] ^= 1; },
                     "The download is damaged. Try again.", true},
+        FailureCase{
+            "image cut short inside its last partition",
+            [](auto&) { fake_os().files[IMAGE_PATH].resize((IMAGE_SECTORS - 34 + 33) * 512); },
+            "The server's answer isn't an Orvelo installer.", true},
+        FailureCase{"primary header damaged",
+                    [](auto&) { fake_os().files[IMAGE_PATH][512 + 60] ^= 1; },
+                    "The download is damaged. Try again.", true},
         FailureCase{"second volume refuses the lock",
                     [](auto& t) {
                         t.add_volume(u"\\\\?\\Volume{a}\\", {9});
@@ -352,7 +371,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"disk does not open",
                     [](auto& t) {
                         t.add_volume(u"\\\\?\\Volume{a}\\", {9});
-                        fake_os().disks[DISK].open_fails = true;
+                        fake_os().disks[DISK].access_open_fails = true;
                     },
                     "Windows did not open " + LABEL + ": Access is denied. (5)", false},
         FailureCase{"write-protected", [](auto&) { fake_os().disks[DISK].write_protected = true; },
@@ -388,6 +407,113 @@ INSTANTIATE_TEST_SUITE_P(
         }
         return name;
     });
+
+// What took the confirmed drive's number meanwhile.
+struct Replacement {
+    const char* what;
+    std::function<void()> apply;
+    bool gone = false;  // no disk at all under the number
+};
+
+const Replacement REPLACEMENTS[] = {
+    {"a disk of another size",
+     [] {
+         fake::FakeDisk& disk = fake_os().disks[DISK];
+         disk.bytes.assign(2 * DISK_BYTES, OLD_BYTE);
+         disk.geometry->disk_size = 2 * DISK_BYTES;
+     }},
+    {"a disk with another label",
+     [] {
+         fake_os().disks[DISK].descriptor =
+             fake::storage_descriptor(7, "Kingston", "DataTraveler 2");
+     }},
+    {"a disk on another bus (SATA)",
+     [] {
+         fake_os().disks[DISK].descriptor =
+             fake::storage_descriptor(11, "Kingston", "DataTraveler");
+     }},
+    {"a disk with 4096-byte sectors",
+     [] { fake_os().disks[DISK].geometry->bytes_per_sector = 4096; }},
+    {"no disk", [] { fake_os().disks.erase(DISK); }, true},
+};
+
+TEST_F(InstallJobTest, ADriveReplacedBeforeLockingIsNeitherLockedNorWritten) {
+    for (const Replacement& replacement : REPLACEMENTS) {
+        SetUp();
+        // The replacement brings a volume of its own under the same disk number.
+        add_volume(u"\\\\?\\Volume{new}\\", {9});
+        replacement.apply();
+        const JobOutcome outcome = run();
+        EXPECT_EQ(outcome.outcome_text,
+                  "Kingston DataTraveler was unplugged or replaced. Pick the drive again.")
+            << replacement.what;
+        EXPECT_TRUE(fake_calls_named({"find_first_volume", "write_file", "allocate_pages"}).empty())
+            << replacement.what;
+        EXPECT_TRUE(fake_calls_named({"create_file"}).back().find(", 0, 3, 3, 0)") !=
+                    std::string::npos)
+            << replacement.what << ": only opened for queries";
+        EXPECT_FALSE(fake_os().volumes[0].locked || fake_os().volumes[0].dismounted)
+            << replacement.what;
+        if (!replacement.gone) {
+            EXPECT_TRUE(disk_untouched()) << replacement.what;
+        }
+        expect_all_released();
+    }
+}
+
+TEST_F(InstallJobTest, ADriveReplacedBetweenLockingAndOpeningIsNotWritten) {
+    // The confirmed drive's volume is locked; then the drive is swapped before the disk opens.
+    // The newcomer's volume appears only then, so nothing may lock or dismount it.
+    for (const Replacement& replacement : REPLACEMENTS) {
+        SetUp();
+        add_volume(u"\\\\?\\Volume{a}\\", {9});
+        fake_os().on_call = [&](const std::string& call) {
+            const std::vector<std::string> calls = fake_calls();
+            if (call == "create_file" && !calls.empty() && calls.back() == "find_volume_close()") {
+                const std::lock_guard lock(fake_os().mutex);
+                replacement.apply();
+                fake_os().volumes.push_back({u"\\\\?\\Volume{new}\\", {9}});
+            }
+        };
+        const JobOutcome outcome = run();
+        EXPECT_EQ(outcome.phase, JobPhase::Failed) << replacement.what;
+        EXPECT_EQ(outcome.outcome_text,
+                  replacement.gone
+                      ? "Windows did not open Kingston DataTraveler: The system cannot find the "
+                        "file specified. (2)"
+                      : "Kingston DataTraveler was unplugged or replaced. Pick the drive again.")
+            << replacement.what;
+        EXPECT_TRUE(fake_calls_named({"write_file", "allocate_pages"}).empty()) << replacement.what;
+        // Only the confirmed drive's volume was locked and dismounted, once each.
+        const std::vector<std::string> locks = fake_calls_named({"device_io_control"});
+        EXPECT_EQ(std::count_if(locks.begin(), locks.end(),
+                                [](const std::string& c) {
+                                    return c.find(", 90018,") != std::string::npos ||
+                                           c.find(", 90020,") != std::string::npos;
+                                }),
+                  2)
+            << replacement.what;
+        EXPECT_TRUE(std::none_of(locks.begin(), locks.end(), [](const std::string& c) {
+            return c.find("Volume{new}") != std::string::npos;
+        })) << replacement.what;
+        EXPECT_FALSE(fake_os().volumes[1].locked || fake_os().volumes[1].dismounted)
+            << replacement.what;
+        if (!replacement.gone) {
+            EXPECT_TRUE(disk_untouched()) << replacement.what;
+        }
+        expect_all_released();
+    }
+}
+
+TEST_F(InstallJobTest, TheSystemDiskIsNeverWrittenEvenUnderTheConfirmedNumber) {
+    // Disk 9 now holds the Windows directory's volume.
+    fake_os().volumes.push_back({u"\\\\.\\C:\\", {9}});
+    const JobOutcome outcome = run();
+    EXPECT_EQ(outcome.outcome_text,
+              "Kingston DataTraveler was unplugged or replaced. Pick the drive again.");
+    EXPECT_TRUE(disk_untouched());
+    EXPECT_TRUE(fake_calls_named({"find_first_volume"}).empty());
+}
 
 TEST_F(InstallJobTest, ALockRefusalUnlocksTheVolumesTakenSoFar) {
     add_volume(u"\\\\?\\Volume{a}\\", {9});
@@ -496,7 +622,7 @@ TEST_F(InstallJobTest, AStopDuringTheLockRetriesEndsStoppedAndUnlocksEverything)
 
 TEST_F(InstallJobTest, AFailedOpenReportsTheOpensErrorAfterClosingTheVolumes) {
     add_volume(u"\\\\?\\Volume{a}\\", {9});
-    fake_os().disks[DISK].open_fails = true;
+    fake_os().disks[DISK].access_open_fails = true;
     fake_os().disks[DISK].open_error = 5;
     (void)run();
     const std::vector<std::string> calls = fake_calls();

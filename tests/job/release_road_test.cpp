@@ -96,6 +96,8 @@ class ReleaseRoadTest : public ::testing::Test {
     void SetUp() override {
         fake::reset_fake_os();
         fake_os().disks[DISK].bytes.assign(DISK_BYTES, 0x5A);
+        fake_os().disks[DISK].descriptor = fake::storage_descriptor(7, "Kingston", "DataTraveler");
+        fake_os().disks[DISK].geometry = fake::FakeGeometry{512, DISK_BYTES};
         settings.server_url = "https://updates.test";
         settings.dev_keys = true;
         begin_job(status, STICK);
@@ -233,7 +235,90 @@ TEST_F(ReleaseRoadTest, WithoutATemporaryFolderEveryRunDownloads) {
     ASSERT_EQ(run().phase, JobPhase::Succeeded);
     ASSERT_EQ(run().phase, JobPhase::Succeeded);
     EXPECT_TRUE(image_requested(release));
-    EXPECT_TRUE(fake_calls_named({"create_directory"}).empty());
+    EXPECT_TRUE(fake_calls_named({"create_directory", "create_file_in"}).empty());
+}
+
+TEST_F(ReleaseRoadTest, TheCacheIsWrittenUnderATemporaryNameAndRenamedIntoPlace) {
+    const Release release = make_release("1.2", 1, key.get());
+    serve(release, release.compressed);
+    ASSERT_EQ(run().phase, JobPhase::Succeeded);
+    const std::vector<std::string> calls = fake_calls_named(
+        {"create_directory", "create_file", "create_file_in", "move_file_in", "delete_file_in"});
+    const std::string folder = wide_to_utf8(CACHE_FOLDER);
+    const std::string name = wide_to_utf8(cache_file(release).substr(CACHE_FOLDER.size() + 1));
+    ASSERT_GE(calls.size(), 5u);
+    EXPECT_EQ(calls[0], "create_directory(" + folder + ")");
+    // The folder opened as a folder, without following a reparse point, without delete sharing.
+    EXPECT_EQ(calls[1], "create_file(" + folder + ", 80000000, 3, 3, 2200000)");
+    // The file looked up inside it, never following a link at its name.
+    EXPECT_EQ(calls[2], "create_file_in(" + folder + ", " + name + ", 80000000, 1, 3, 200000)");
+    // Written under a new name that nothing else may hold, then renamed over the real one.
+    ASSERT_TRUE(calls[3].starts_with("create_file_in(" + folder + ", " + name + "."));
+    EXPECT_TRUE(calls[3].ends_with(".part, 40000000, 0, 1, 200080)"));
+    const std::string temporary = calls[3].substr(
+        calls[3].find(", ") + 2, calls[3].find(".part") + 5 - (calls[3].find(", ") + 2));
+    EXPECT_EQ(calls[4], "move_file_in(" + folder + ", " + temporary + ", " + name + ")");
+    EXPECT_EQ(fake_os().files.size(), 1u);
+    EXPECT_EQ(fake_os().files[cache_file(release)], release.compressed);
+}
+
+TEST_F(ReleaseRoadTest, ACacheThatCouldBeTurnedElsewhereIsNotUsedAndNothingIsWrittenThere) {
+    const Release release = make_release("1.2", 1, key.get());
+    const std::u16string system_folder = u"C:\\Windows\\System32";
+    const std::u16string system_file = system_folder + u"\\config\\SAM";
+    const std::u16string name = cache_file(release).substr(CACHE_FOLDER.size() + 1);
+    struct Case {
+        const char* what;
+        std::function<void(ReleaseRoadTest&)> arrange;
+    };
+    const Case cases[] = {
+        {"a junction in place of the folder",
+         [&](auto&) { fake_os().reparse_points[CACHE_FOLDER] = system_folder; }},
+        {"a link in place of the cache file",
+         [&](auto& t) {
+             fake_os().directories.insert(CACHE_FOLDER);
+             fake_os().reparse_points[t.cache_file(release)] = system_file;
+         }},
+        {"a folder in place of the cache file",
+         [&](auto& t) {
+             fake_os().directories.insert(CACHE_FOLDER);
+             fake_os().directories.insert(t.cache_file(release));
+         }},
+        {"an intact cached file whose final path is elsewhere",
+         [&](auto& t) {
+             fake_os().directories.insert(CACHE_FOLDER);
+             fake_os().files[t.cache_file(release)] = release.compressed;
+             fake_os().final_path_overrides[CACHE_FOLDER + u"\\"] = system_folder + u"\\";
+         }},
+        {"no cached file, and new files reported elsewhere",
+         [&](auto&) {
+             fake_os().directories.insert(CACHE_FOLDER);
+             fake_os().final_path_overrides[CACHE_FOLDER + u"\\"] = system_folder + u"\\";
+         }},
+        {"a folder that reports it is a reparse point",
+         [&](auto&) {
+             fake_os().reparse_points[CACHE_FOLDER] = CACHE_FOLDER + u"-real";
+             fake_os().directories.insert(CACHE_FOLDER + u"-real");
+         }},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        serve(release, release.compressed);
+        fake_os().directories.insert(system_folder);
+        fake_os().directories.insert(system_folder + u"\\config");
+        fake_os().files[system_file] = {1, 2, 3};
+        fake_os().files[system_folder + u"\\" + name] = {4, 5, 6};
+        c.arrange(*this);
+        const auto files_before = fake_os().files;
+        const auto links_before = fake_os().reparse_points;
+        const JobOutcome outcome = run();
+        EXPECT_EQ(outcome.phase, JobPhase::Succeeded) << c.what << ": " << outcome.outcome_text;
+        EXPECT_TRUE(image_requested(release)) << c.what;
+        EXPECT_EQ(fake_os().files, files_before) << c.what;
+        EXPECT_EQ(fake_os().reparse_points, links_before) << c.what;
+        EXPECT_TRUE(fake_calls_named({"move_file_in"}).empty()) << c.what;
+        EXPECT_TRUE(fake_os().open_handles.empty()) << c.what;
+    }
 }
 
 TEST_F(ReleaseRoadTest, EachFailureOfTheRoadHasItsText) {

@@ -11,6 +11,8 @@
 //        inspector manifest EXE
 //                             print the application manifest (resource 1 of type RT_MANIFEST)
 //                             that EXE carries; exit 4 when it has none
+//        inspector post-end   post WM_APP (wParam 0, lParam 0) to the main window, as a job's
+//                             end does
 #include <windows.h>
 
 #include <commctrl.h>
@@ -231,6 +233,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (argc > 1 && std::wstring(argv[1]) == L"close") {
         return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
+    }
+    if (argc > 1 && std::wstring(argv[1]) == L"post-end") {
+        return PostMessageW(main, WM_APP, 0, 0) ? 0 : 1;
     }
     DWORD process = 0;
     const DWORD thread = GetWindowThreadProcessId(main, &process);

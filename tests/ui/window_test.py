@@ -8,8 +8,8 @@ test build of the program, whose disk 9 is a USB drive backed by a drive file (t
 
 Usage: window_test.py --product EXE --app EXE --inspector EXE --source DIR --work DIR SCENARIO
 Scenarios: layout-96, layout-120, layout-144, flow, failures, stop, close, tab-order, focus,
-           manifest, download --server URL (a release on the local update server; see
-           download_test.sh).
+           manifest, stray-end, replaced, download --server URL (a release on the local update
+           server; see download_test.sh).
 """
 import argparse
 import json
@@ -490,6 +490,79 @@ def close(h):
     h.quit()
 
 
+def replaced(h):
+    """Disk 9 changes size between the scan and the job (the erase question was open): the job
+    finds another drive under the number and writes nothing."""
+    image = h.make_image("replaced.img", 16)
+    drive = h.attach_drive(64 * MIB)
+    state = h.start(h.args.app, "--image", windows_path(image))
+    state = h.wait_for("the drive", idle_with_drive)
+    h.click(controls(state)[CREATE])
+    h.wait_for("the erase question", box_with("Erase this drive?"))
+    os.truncate(drive, 96 * MIB)
+    h.answer_box("Erase this drive?", "y")
+    state = h.wait_for("the failure box", box_with(FAILED_CAPTION), timeout=60)
+    check(the_box(state, FAILED_CAPTION)["text"] ==
+          "Wine Test Drive was unplugged or replaced. Pick the drive again.",
+          "the replaced drive's text", state)
+    h.answer_box(FAILED_CAPTION, "Return")
+    state = h.wait_for("idle with the new drive listed", lambda s: idle_with_drive(s) and
+                       controls(s)[COMBO]["items"] == ["Wine Test Drive \u2014 100 MB (disk 9)"])
+    h.quit()
+    with open(drive, "rb") as written:
+        check(written.read() == bytes(96 * MIB), "nothing was written to the other drive")
+
+
+def post_end(h):
+    result = h.run([h.wine, h.args.inspector, "post-end"], timeout=30)
+    check(result.returncode == 0, "posting the end message failed")
+
+
+def unchanged_for(h, what, predicate, seconds=2.0):
+    """The state keeps satisfying the predicate for a while; gives the last state."""
+    deadline = time.monotonic() + seconds
+    while True:
+        state = h.state()
+        check(predicate(state), what, state)
+        if time.monotonic() >= deadline:
+            return state
+        time.sleep(0.2)
+
+
+def stray_end(h):
+    """The end message counts only as the end of a running job that has ended: posted to the
+    idle window, to a running one and again while the outcome box is open, it changes nothing."""
+    image = h.make_image("stray.img", 16)
+    h.attach_drive(64 * MIB)
+    state = h.start(h.args.app, "--image", windows_path(image), delay_ms=250)
+    h.wait_for("the drive", idle_with_drive)
+    post_end(h)
+    state = unchanged_for(h, "idle: no box and nothing changes after a stray end message",
+                          idle_with_drive)
+
+    start_job(h, state)
+    wait_for_writing(h)
+    post_end(h)
+
+    def still_running(s):
+        c = controls(s)
+        return (not s["boxes"] and c[QUIT]["text"] == "Stop" and not c[COMBO]["enabled"] and
+                not c[CREATE]["enabled"] and c[PROGRESS]["visible"])
+    unchanged_for(h, "running: no box, Create stays disabled after a stray end message",
+                  still_running)
+    state = h.wait_for("the success box", box_with(READY_BOX[0]), timeout=120)
+    post_end(h)
+    unchanged_for(h, "one outcome box only, however many end messages come",
+                  lambda s: len(s["boxes"]) == 1 and s["boxes"][0]["caption"] == READY_BOX[0] and
+                  controls(s)[QUIT]["text"] == "Stop")
+    h.answer_box(READY_BOX[0], "Return")
+    h.wait_for("idle again", idle_with_drive)
+    post_end(h)
+    unchanged_for(h, "idle after the job: a repeated end message changes nothing",
+                  idle_with_drive)
+    h.quit()
+
+
 def tab_order(h):
     """Tab moves among the drop-down, Create Installer and Quit, those that are enabled."""
     h.attach_drive(64 * MIB)
@@ -617,6 +690,8 @@ def main():
         "tab-order": lambda: tab_order(h),
         "focus": lambda: focus(h),
         "manifest": lambda: manifest(h),
+        "stray-end": lambda: stray_end(h),
+        "replaced": lambda: replaced(h),
         "download": lambda: download(h, args.server),
     }
     try:

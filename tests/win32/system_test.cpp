@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <regex>
+#include <string>
 
 #include "core/text.h"
+#include "os/file.h"
 #include "os/system.h"
 
 namespace orvelo {
@@ -81,6 +84,75 @@ TEST(Win32PostJobEnd, PostsWmAppWithZeroParametersToTheWindow) {
     EXPECT_EQ(message.wParam, 0u);
     EXPECT_EQ(message.lParam, 0);
     DestroyWindow(window);
+}
+
+std::u16string final_path_of(os::Handle handle) {
+    std::array<char16_t, os::FINAL_PATH_UNITS> buffer{};
+    const std::uint32_t units = os::final_path(handle, buffer);
+    return units == 0 || units >= buffer.size() ? std::u16string()
+                                                : std::u16string(buffer.data(), units);
+}
+
+// The calls the cache makes, on a folder of the test's own under the temporary folder.
+TEST(Win32CacheCalls, OpenAFolderAsSuchAndCreateReadRenameAndDeleteInsideIt) {
+    std::array<char16_t, os::TEMP_PATH_UNITS> home{};
+    const std::uint32_t units = os::cache_home(home);
+    ASSERT_GT(units, 0u);
+    ASSERT_LT(units, home.size());
+    ASSERT_EQ(home[units - 1], u'\\');
+    std::u16string folder_path(home.data(), units);
+    folder_path.append(u"orvelo-seam-test-");
+    folder_path.append(
+        reinterpret_cast<const char16_t*>(std::to_wstring(GetCurrentProcessId()).c_str()));
+    ASSERT_TRUE(os::create_directory(folder_path.c_str()));
+
+    const os::Handle folder = os::create_file(
+        folder_path.c_str(), os::GENERIC_READ_ACCESS, os::SHARE_READ | os::SHARE_WRITE,
+        os::OPEN_EXISTING_FILE, os::FLAG_BACKUP_SEMANTICS | os::FLAG_OPEN_REPARSE_POINT);
+    ASSERT_NE(folder, os::INVALID_HANDLE);
+    std::uint32_t attributes = 0;
+    ASSERT_TRUE(os::file_attributes(folder, attributes));
+    EXPECT_NE(attributes & os::ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_EQ(attributes & os::ATTRIBUTE_REPARSE_POINT, 0u);
+    const std::u16string folder_final = final_path_of(folder);
+    ASSERT_FALSE(folder_final.empty());
+
+    // Nothing under a name: the one code that means "not there".
+    EXPECT_EQ(os::create_file_in(folder, u"a.img.z", os::GENERIC_READ_ACCESS, os::SHARE_READ,
+                                 os::OPEN_EXISTING_FILE, os::FLAG_OPEN_REPARSE_POINT),
+              os::INVALID_HANDLE);
+    EXPECT_EQ(os::last_error_code(), os::FILE_NOT_FOUND_CODE);
+
+    const os::Handle written =
+        os::create_file_in(folder, u"a.part", os::GENERIC_WRITE_ACCESS, 0, os::CREATE_NEW_FILE,
+                           0x80 | os::FLAG_OPEN_REPARSE_POINT);
+    ASSERT_NE(written, os::INVALID_HANDLE);
+    EXPECT_EQ(final_path_of(written), folder_final + u"\\a.part");
+    std::uint32_t count = 0;
+    EXPECT_TRUE(os::write_file(written, "abc", 3, count));
+    os::close_handle(written);
+    // Exclusive: a second creation under the name fails.
+    EXPECT_EQ(os::create_file_in(folder, u"a.part", os::GENERIC_WRITE_ACCESS, 0,
+                                 os::CREATE_NEW_FILE, 0x80 | os::FLAG_OPEN_REPARSE_POINT),
+              os::INVALID_HANDLE);
+    EXPECT_NE(os::last_error_code(), os::FILE_NOT_FOUND_CODE);
+
+    ASSERT_TRUE(os::move_file_in(folder, u"a.part", u"a.img.z"));
+    const os::Handle read =
+        os::create_file_in(folder, u"a.img.z", os::GENERIC_READ_ACCESS, os::SHARE_READ,
+                           os::OPEN_EXISTING_FILE, os::FLAG_OPEN_REPARSE_POINT);
+    ASSERT_NE(read, os::INVALID_HANDLE);
+    ASSERT_TRUE(os::file_attributes(read, attributes));
+    EXPECT_EQ(attributes & (os::ATTRIBUTE_DIRECTORY | os::ATTRIBUTE_REPARSE_POINT), 0u);
+    EXPECT_EQ(final_path_of(read), folder_final + u"\\a.img.z");
+    char back[4] = {};
+    EXPECT_TRUE(os::read_file(read, back, 4, count));
+    EXPECT_EQ(std::string(back, count), "abc");
+    os::close_handle(read);
+
+    EXPECT_TRUE(os::delete_file_in(folder, u"a.img.z"));
+    os::close_handle(folder);
+    EXPECT_TRUE(RemoveDirectoryW(reinterpret_cast<LPCWSTR>(folder_path.c_str())));
 }
 
 }  // namespace

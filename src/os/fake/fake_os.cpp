@@ -38,6 +38,8 @@ void reset_fake_os() {
     os.temp_folder = u"C:\\Users\\ada\\AppData\\Local\\Temp\\";
     os.windows_directory = u"C:\\Windows";
     os.directories.clear();
+    os.reparse_points.clear();
+    os.final_path_overrides.clear();
     os.http_host = "updates.test";
     os.http_answers.clear();
     os.open_http.clear();
@@ -115,6 +117,7 @@ constexpr std::uint32_t ERROR_WRITE_PROTECT = 19;
 constexpr std::uint32_t ERROR_SHARING_VIOLATION = 32;
 constexpr std::uint32_t ERROR_MORE_DATA = 234;
 constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr std::uint32_t ERROR_FILE_EXISTS = 80;
 
 std::string hex(std::uint32_t value) {
     char text[16];
@@ -173,6 +176,115 @@ bool transfer_allowed(FakeOs& os, const FakeOs::Open& open, const void* buffer,
 
 }  // namespace
 
+namespace {
+
+// The path an open reaches: every reparse point in the middle of the path is followed, and one
+// at its end unless `open_link` asks for the link itself. Gives the path and whether the handle
+// then has a link open.
+std::pair<std::u16string, bool> reach(const FakeOs& os, std::u16string path, bool open_link) {
+    for (int depth = 0; depth < 16; ++depth) {
+        bool followed = false;
+        for (const auto& [link, target] : os.reparse_points) {
+            if (path == link) {
+                if (open_link) {
+                    return {path, true};
+                }
+                path = target;
+                followed = true;
+                break;
+            }
+            if (path.starts_with(link + u"\\")) {
+                path = target + path.substr(link.size());
+                followed = true;
+                break;
+            }
+        }
+        if (!followed) {
+            return {path, false};
+        }
+    }
+    return {path, false};
+}
+
+bool exists(const FakeOs& os, const std::u16string& path) {
+    return os.files.contains(path) || os.directories.contains(path) ||
+           os.reparse_points.contains(path);
+}
+
+// create_file's work, for the path `name` as the caller gives it.
+Handle open_path(FakeOs& os, const std::u16string& name, std::uint32_t access,
+                 std::uint32_t disposition, std::uint32_t flags) {
+    if (const auto disk = os.disks.find(name); disk != os.disks.end()) {
+        if (disk->second.open_fails || (disk->second.access_open_fails && access != NO_ACCESS)) {
+            fail_with(os, disk->second.open_error);
+            return INVALID_HANDLE;
+        }
+        return add_open(os, {FakeOs::Open::Kind::Disk, name, flags, 0, 0, name});
+    }
+    if (fake::FakeVolume* volume = volume_named(os, name)) {
+        if (volume->open_fails) {
+            fail_with(os, ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE;
+        }
+        if (volume->write_open_fails && (access & GENERIC_WRITE_ACCESS) != 0) {
+            fail_with(os, ERROR_SHARING_VIOLATION);
+            return INVALID_HANDLE;
+        }
+        return add_open(os, {FakeOs::Open::Kind::Volume, name, flags, 0, 0, name, access});
+    }
+    const auto [reached, is_link] = reach(os, name, (flags & FLAG_OPEN_REPARSE_POINT) != 0);
+    if (disposition == CREATE_NEW_FILE && exists(os, reached)) {
+        fail_with(os, ERROR_FILE_EXISTS);
+        return INVALID_HANDLE;
+    }
+    if (is_link) {
+        return add_open(os, {FakeOs::Open::Kind::Link, name, flags, 0, 0, reached});
+    }
+    if (os.directories.contains(reached)) {
+        if ((flags & FLAG_BACKUP_SEMANTICS) == 0) {
+            fail_with(os, ERROR_ACCESS_DENIED);  // a folder opens only as a folder
+            return INVALID_HANDLE;
+        }
+        return add_open(os, {FakeOs::Open::Kind::Directory, name, flags, 0, 0, reached});
+    }
+    if (disposition == CREATE_ALWAYS_FILE || disposition == CREATE_NEW_FILE) {
+        const std::size_t separator = reached.rfind(u'\\');
+        if (separator != std::u16string::npos &&
+            !os.directories.contains(reached.substr(0, separator))) {
+            fail_with(os, 3);  // ERROR_PATH_NOT_FOUND
+            return INVALID_HANDLE;
+        }
+        os.files[reached].clear();
+    }
+    if (os.files.contains(reached)) {
+        return add_open(os, {FakeOs::Open::Kind::File, name, flags, 0, 0, reached});
+    }
+    fail_with(os, ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE;
+}
+
+// The final path the system reports for a reached path.
+std::u16string final_path_of(const FakeOs& os, const std::u16string& reached) {
+    for (const auto& [prefix, elsewhere] : os.final_path_overrides) {
+        if (reached.starts_with(prefix)) {
+            return elsewhere + reached.substr(prefix.size());
+        }
+    }
+    return reached;
+}
+
+// The path of `name` in the folder `folder` has open: the folder's final path, a backslash and
+// the name; empty when the handle has no folder open.
+std::u16string path_in(FakeOs& os, Handle folder, const char16_t* name) {
+    FakeOs::Open* open = find_open(os, folder);
+    if (open == nullptr || open->kind != FakeOs::Open::Kind::Directory) {
+        return {};
+    }
+    return final_path_of(os, open->reached) + u"\\" + name;
+}
+
+}  // namespace
+
 Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t share,
                    std::uint32_t disposition, std::uint32_t flags) {
     notify("create_file");
@@ -185,38 +297,111 @@ Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t sha
         fail_with(os, injection->error);
         return INVALID_HANDLE;
     }
-    if (const auto disk = os.disks.find(name); disk != os.disks.end()) {
-        if (disk->second.open_fails) {
-            fail_with(os, disk->second.open_error);
-            return INVALID_HANDLE;
-        }
-        return add_open(os, {FakeOs::Open::Kind::Disk, name, flags});
+    return open_path(os, name, access, disposition, flags);
+}
+
+Handle create_file_in(Handle folder, const char16_t* name, std::uint32_t access,
+                      std::uint32_t share, std::uint32_t disposition, std::uint32_t flags) {
+    notify("create_file_in");
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "create_file_in(" + name_of(os, folder) + ", " + utf8(name) + ", " + hex(access) +
+                ", " + hex(share) + ", " + hex(disposition) + ", " + hex(flags) + ")");
+    if (const auto injection = hit(os, "create_file_in")) {
+        fail_with(os, injection->error);
+        return INVALID_HANDLE;
     }
-    if (fake::FakeVolume* volume = volume_named(os, name)) {
-        if (volume->open_fails) {
-            fail_with(os, ERROR_ACCESS_DENIED);
-            return INVALID_HANDLE;
-        }
-        if (volume->write_open_fails && (access & GENERIC_WRITE_ACCESS) != 0) {
-            fail_with(os, ERROR_SHARING_VIOLATION);
-            return INVALID_HANDLE;
-        }
-        return add_open(os, {FakeOs::Open::Kind::Volume, name, flags, 0, 0, access});
+    const std::u16string path = path_in(os, folder, name);
+    if (path.empty()) {
+        fail_with(os, ERROR_INVALID_HANDLE);
+        return INVALID_HANDLE;
     }
-    if (disposition == CREATE_ALWAYS_FILE) {
-        const std::size_t separator = name.rfind(u'\\');
-        if (separator != std::u16string::npos &&
-            !os.directories.contains(name.substr(0, separator))) {
-            fail_with(os, 3);  // ERROR_PATH_NOT_FOUND
-            return INVALID_HANDLE;
-        }
-        os.files[name].clear();
+    return open_path(os, path, access, disposition, flags);
+}
+
+bool move_file_in(Handle folder, const char16_t* from, const char16_t* to) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "move_file_in(" + name_of(os, folder) + ", " + utf8(from) + ", " + utf8(to) + ")");
+    if (const auto injection = hit(os, "move_file_in")) {
+        return fail_with(os, injection->error);
     }
-    if (os.files.contains(name)) {
-        return add_open(os, {FakeOs::Open::Kind::File, name, flags});
+    const std::u16string from_path = path_in(os, folder, from);
+    const std::u16string to_path = path_in(os, folder, to);
+    if (from_path.empty() || !os.files.contains(from_path)) {
+        return fail_with(os, ERROR_FILE_NOT_FOUND);
     }
-    fail_with(os, ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE;
+    if (os.directories.contains(to_path)) {
+        return fail_with(os, ERROR_ACCESS_DENIED);
+    }
+    // The entry is replaced: a link there goes, and what it pointed to stays as it was.
+    os.reparse_points.erase(to_path);
+    os.files[to_path] = std::move(os.files[from_path]);
+    os.files.erase(from_path);
+    return true;
+}
+
+bool delete_file_in(Handle folder, const char16_t* name) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "delete_file_in(" + name_of(os, folder) + ", " + utf8(name) + ")");
+    const std::u16string path = path_in(os, folder, name);
+    if (path.empty() || (os.files.erase(path) == 0 && os.reparse_points.erase(path) == 0)) {
+        return fail_with(os, ERROR_FILE_NOT_FOUND);
+    }
+    return true;
+}
+
+bool file_attributes(Handle handle, std::uint32_t& attributes) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "file_attributes(" + name_of(os, handle) + ")");
+    if (const auto injection = hit(os, "file_attributes")) {
+        return fail_with(os, injection->error);
+    }
+    FakeOs::Open* open = find_open(os, handle);
+    if (open == nullptr || open->kind == FakeOs::Open::Kind::Find) {
+        return fail_with(os, ERROR_INVALID_HANDLE);
+    }
+    switch (open->kind) {
+        case FakeOs::Open::Kind::Directory:
+            attributes = ATTRIBUTE_DIRECTORY;
+            break;
+        case FakeOs::Open::Kind::Link:
+            attributes =
+                ATTRIBUTE_REPARSE_POINT |
+                (os.directories.contains(os.reparse_points[open->reached]) ? ATTRIBUTE_DIRECTORY
+                                                                           : 0);
+            break;
+        case FakeOs::Open::Kind::File:
+            attributes = 0x80;  // FILE_ATTRIBUTE_NORMAL
+            break;
+        default:
+            attributes = ATTRIBUTE_DEVICE;
+            break;
+    }
+    return true;
+}
+
+std::uint32_t final_path(Handle handle, std::span<char16_t, FINAL_PATH_UNITS> buffer) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "final_path(" + name_of(os, handle) + ")");
+    if (const auto injection = hit(os, "final_path")) {
+        fail_with(os, injection->error);
+        return 0;
+    }
+    FakeOs::Open* open = find_open(os, handle);
+    if (open == nullptr || open->kind == FakeOs::Open::Kind::Find) {
+        fail_with(os, ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    const std::u16string path = final_path_of(os, open->reached);
+    if (path.size() >= buffer.size()) {
+        return static_cast<std::uint32_t>(path.size() + 1);
+    }
+    std::copy(path.begin(), path.end(), buffer.begin());
+    return static_cast<std::uint32_t>(path.size());
 }
 
 void close_handle(Handle handle) {
@@ -246,7 +431,7 @@ bool get_file_size(Handle handle, std::uint64_t& size_bytes) {
     if (open == nullptr || open->kind != FakeOs::Open::Kind::File) {
         return fail_with(os, ERROR_INVALID_HANDLE);
     }
-    size_bytes = os.files[open->path].size();
+    size_bytes = os.files[open->reached].size();
     return true;
 }
 
@@ -286,7 +471,7 @@ bool read_file(Handle handle, void* buffer, std::uint32_t length, std::uint32_t&
         }
         source = &os.disks[open->path].bytes;
     } else if (open->kind == FakeOs::Open::Kind::File) {
-        source = &os.files[open->path];
+        source = &os.files[open->reached];
     } else {
         return fail_with(os, ERROR_INVALID_FUNCTION);
     }
@@ -323,7 +508,7 @@ bool write_file(Handle handle, const void* buffer, std::uint32_t length,
         return fail_with(os, injection->error);
     }
     if (open->kind == FakeOs::Open::Kind::File) {
-        std::vector<std::uint8_t>& file = os.files[open->path];
+        std::vector<std::uint8_t>& file = os.files[open->reached];
         const auto* bytes = static_cast<const std::uint8_t*>(buffer);
         if (file.size() < open->position + length) {
             file.resize(open->position + length);
@@ -486,11 +671,11 @@ void find_volume_close(Handle find) {
     os.open_handles.erase(static_cast<std::uintptr_t>(find));
 }
 
-std::uint32_t temp_path(std::span<char16_t, TEMP_PATH_UNITS> buffer) {
+std::uint32_t cache_home(std::span<char16_t, TEMP_PATH_UNITS> buffer) {
     FakeOs& os = fake_os();
     const std::lock_guard lock(os.mutex);
-    log(os, "temp_path()");
-    if (const auto injection = hit(os, "temp_path")) {
+    log(os, "cache_home()");
+    if (const auto injection = hit(os, "cache_home")) {
         fail_with(os, injection->error);
         return 0;
     }
@@ -524,7 +709,8 @@ bool create_directory(const char16_t* path) {
     if (const auto injection = hit(os, "create_directory")) {
         return fail_with(os, injection->error);
     }
-    if (!os.directories.insert(name).second) {
+    if (os.files.contains(name) || os.reparse_points.contains(name) ||
+        !os.directories.insert(name).second) {
         return fail_with(os, 183);  // ERROR_ALREADY_EXISTS
     }
     return true;

@@ -30,8 +30,9 @@ struct FakeGeometry {
 // that breaks the rules fails with ERROR_INVALID_PARAMETER.
 struct FakeDisk {
     std::vector<std::uint8_t> bytes;
-    bool write_protected = false;  // IOCTL_DISK_IS_WRITABLE fails
-    bool open_fails = false;       // CreateFileW fails with `open_error`
+    bool write_protected = false;    // IOCTL_DISK_IS_WRITABLE fails
+    bool open_fails = false;         // CreateFileW fails with `open_error`
+    bool access_open_fails = false;  // only an open asking for access rights fails so
     std::uint32_t open_error = 5;
     // The answers to drive discovery's queries. Without a descriptor, IOCTL_STORAGE_QUERY_PROPERTY
     // fails; without a geometry, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX fails. The descriptor is the raw
@@ -98,6 +99,13 @@ struct FakeOs {
     std::u16string temp_folder = u"C:\\Users\\ada\\AppData\\Local\\Temp\\";
     std::u16string windows_directory = u"C:\\Windows";  // empty: the query fails
     std::set<std::u16string> directories;
+    // Reparse points (symbolic links, junctions) by path, with the path each points to. An
+    // open follows them, in the middle of a path always and at its end unless it asks for the
+    // reparse point itself; then the handle has the link open, with ATTRIBUTE_REPARSE_POINT.
+    std::map<std::u16string, std::u16string> reparse_points;
+    // Final paths that the system reports elsewhere than the path reached (a race, a hard link):
+    // a reached path that starts with a key is reported with the key replaced by its value.
+    std::map<std::u16string, std::u16string> final_path_overrides;
     std::map<std::u16string, FakeDisk> disks;
     std::vector<FakeVolume> volumes;
     std::vector<Injection> injections;
@@ -121,11 +129,12 @@ struct FakeOs {
 
     // Handles and page allocations the code holds now.
     struct Open {
-        enum class Kind { File, Disk, Volume, Find } kind;
-        std::u16string path;
+        enum class Kind { File, Disk, Volume, Find, Directory, Link } kind;
+        std::u16string path;  // as the caller named it (the call log's name)
         std::uint32_t flags = 0;
         std::uint64_t position = 0;
         std::size_t next_volume = 0;  // for an enumeration
+        std::u16string reached = {};  // the path reached through reparse points
         std::uint32_t access = 0;     // as asked of create_file
     };
     std::map<std::uintptr_t, Open> open_handles;

@@ -6,6 +6,13 @@
 //   locking a volume             -> a probe: the partition opens with O_EXCL (is not in use)
 //   writable test                -> BLKROGET
 //   re-reading the partitions    -> BLKRRPART
+//   not following reparse points -> O_NOFOLLOW | O_NONBLOCK (no link at the last component; a
+//                                   FIFO does not block the open), and a folder opened so must
+//                                   belong to the effective user and be writable by nobody
+//                                   else: otherwise another account could swap its entries,
+//                                   which is what a junction does on Windows (EPERM)
+//   opens inside a folder        -> openat() relative to the folder's descriptor
+//   final path                   -> the link /proc/self/fd/N
 // A failing function leaves errno as the thread's last error code.
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -141,15 +148,68 @@ void copy_name(const std::string& name, std::span<char16_t, VOLUME_NAME_UNITS> o
     std::copy_n(wide.begin(), std::min(wide.size(), out.size() - 1), out.begin());
 }
 
-int open_with(const std::string& target, int mode, std::uint32_t flags) {
+int open_with(int at, const std::string& target, int mode, std::uint32_t flags) {
+    const mode_t created = (mode & O_EXCL) != 0 ? 0600 : 0644;
     if ((flags & FLAG_NO_BUFFERING) != 0) {
-        const int fd = open(target.c_str(), mode | O_DIRECT, 0644);
+        const int fd = openat(at, target.c_str(), mode | O_DIRECT, created);
         if (fd >= 0 || errno != EINVAL) {
             return fd;
         }
         // A file system without direct I/O (tmpfs): write-through alone.
     }
-    return open(target.c_str(), mode, 0644);
+    return openat(at, target.c_str(), mode, created);
+}
+
+// A folder that another account could change lets that account swap its entries under us.
+bool folder_is_private(int fd) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0) {
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return true;  // not a folder: nothing to judge here
+    }
+    if (info.st_uid != geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        errno = EPERM;
+        return false;
+    }
+    return true;
+}
+
+// The open() flags for a create_file call's access, disposition and flags.
+int open_mode(std::uint32_t access, std::uint32_t disposition, std::uint32_t flags) {
+    const bool reads = (access & GENERIC_READ_ACCESS) != 0 || access == NO_ACCESS;
+    const bool writes = (access & GENERIC_WRITE_ACCESS) != 0;
+    int mode = O_CLOEXEC | (writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY);
+    if ((flags & FLAG_WRITE_THROUGH) != 0) {
+        mode |= O_DSYNC;
+    }
+    if (disposition == CREATE_ALWAYS_FILE) {
+        mode |= O_CREAT | O_TRUNC;
+    }
+    if (disposition == CREATE_NEW_FILE) {
+        mode |= O_CREAT | O_EXCL;
+    }
+    if ((flags & FLAG_OPEN_REPARSE_POINT) != 0) {
+        mode |= O_NOFOLLOW | O_NONBLOCK;
+    }
+    return mode;
+}
+
+Handle keep_open(int fd, const std::string& path, std::uint32_t flags) {
+    if (fd >= 0 && (flags & FLAG_OPEN_REPARSE_POINT) != 0 && !folder_is_private(fd)) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        fd = -1;
+    }
+    if (fd < 0) {
+        set_last_error_from_errno();
+        return INVALID_HANDLE;
+    }
+    const std::lock_guard lock(registry().mutex);
+    registry().open_paths[fd] = path;
+    return Handle(static_cast<std::uintptr_t>(fd));
 }
 
 }  // namespace
@@ -168,32 +228,19 @@ Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t,
         set_last_error_from_errno();
         return INVALID_HANDLE;
     }
-    const bool reads = (access & GENERIC_READ_ACCESS) != 0 || access == NO_ACCESS;
     const bool writes = (access & GENERIC_WRITE_ACCESS) != 0;
-    int mode = O_CLOEXEC | (writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY);
-    if ((flags & FLAG_WRITE_THROUGH) != 0) {
-        mode |= O_DSYNC;
-    }
-    if (disposition == CREATE_ALWAYS_FILE) {
-        mode |= O_CREAT | O_TRUNC;
-    }
+    int mode = open_mode(access, disposition, flags);
     if (is_disk && writes && is_block_device(target)) {
         mode |= O_EXCL;  // fails with EBUSY while anything has a partition mounted
     }
-    int fd = open_with(target, mode, flags & (FLAG_NO_BUFFERING | FLAG_WRITE_THROUGH));
+    int fd = open_with(AT_FDCWD, target, mode, flags & (FLAG_NO_BUFFERING | FLAG_WRITE_THROUGH));
     if (fd < 0 && is_disk && writes && (errno == EROFS || errno == EACCES) &&
         is_block_device(target)) {
         // A read-only device (a locked card) opens for reading, so that the writable test can
         // say what is wrong instead of the open.
-        fd = open_with(target, (mode & ~O_ACCMODE) | O_RDONLY, flags);
+        fd = open_with(AT_FDCWD, target, (mode & ~O_ACCMODE) | O_RDONLY, flags);
     }
-    if (fd < 0) {
-        set_last_error_from_errno();
-        return INVALID_HANDLE;
-    }
-    const std::lock_guard lock(registry().mutex);
-    registry().open_paths[fd] = target;
-    return Handle(static_cast<std::uintptr_t>(fd));
+    return keep_open(fd, target, flags);
 }
 
 void close_handle(Handle handle) {
@@ -357,13 +404,29 @@ std::uint32_t windows_directory(std::span<char16_t, WINDOWS_DIRECTORY_UNITS>) {
     return 0;
 }
 
-std::uint32_t temp_path(std::span<char16_t, TEMP_PATH_UNITS> buffer) {
-    const char* folder = std::getenv("TMPDIR");
-    std::string path = folder != nullptr && *folder != 0 ? folder : "/tmp";
-    if (!path.ends_with('/')) {
-        path.push_back('/');
+bool file_attributes(Handle handle, std::uint32_t& attributes) {
+    struct stat info {};
+    if (fstat(fd_of(handle), &info) != 0) {
+        return set_last_error_from_errno();
     }
-    const WideString wide = utf8_to_wide(path);
+    if (S_ISDIR(info.st_mode)) {
+        attributes = ATTRIBUTE_DIRECTORY;
+    } else if (S_ISREG(info.st_mode)) {
+        attributes = 0x80;  // FILE_ATTRIBUTE_NORMAL
+    } else if (S_ISLNK(info.st_mode)) {
+        attributes = ATTRIBUTE_REPARSE_POINT;
+    } else {
+        attributes = ATTRIBUTE_DEVICE;
+    }
+    return true;
+}
+
+namespace {
+
+// `text` into `buffer` as UTF-16 with the rules of the system's path queries: the units written
+// without the zero, or the size needed when it does not fit.
+std::uint32_t copy_path(const std::string& text, std::span<char16_t> buffer) {
+    const WideString wide = utf8_to_wide(text);
     const std::size_t units = wide.size() - 1;
     if (units >= buffer.size()) {
         return static_cast<std::uint32_t>(units + 1);
@@ -372,8 +435,78 @@ std::uint32_t temp_path(std::span<char16_t, TEMP_PATH_UNITS> buffer) {
     return static_cast<std::uint32_t>(units);
 }
 
+// One path component: no separator, not empty, not a dot name.
+bool is_single_name(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+}  // namespace
+
+std::uint32_t final_path(Handle handle, std::span<char16_t, FINAL_PATH_UNITS> buffer) {
+    const std::string link = "/proc/self/fd/" + std::to_string(fd_of(handle));
+    std::string target(4096, '\0');
+    const ssize_t length = readlink(link.c_str(), target.data(), target.size());
+    if (length < 0 || static_cast<std::size_t>(length) >= target.size()) {
+        set_last_error(length < 0 ? errno : ENAMETOOLONG);
+        return 0;
+    }
+    target.resize(static_cast<std::size_t>(length));
+    return copy_path(target, buffer);
+}
+
+Handle create_file_in(Handle folder, const char16_t* name, std::uint32_t access, std::uint32_t,
+                      std::uint32_t disposition, std::uint32_t flags) {
+    const std::string entry = utf8_path(name);
+    if (!is_single_name(entry)) {
+        errno = EINVAL;
+        set_last_error_from_errno();
+        return INVALID_HANDLE;
+    }
+    const int mode = open_mode(access, disposition, flags) | O_NOFOLLOW;
+    const int fd = open_with(fd_of(folder), entry, mode, flags & FLAG_WRITE_THROUGH);
+    return keep_open(fd, path_of(folder) + "/" + entry, flags);
+}
+
+bool move_file_in(Handle folder, const char16_t* from, const char16_t* to) {
+    const std::string from_entry = utf8_path(from);
+    const std::string to_entry = utf8_path(to);
+    if (!is_single_name(from_entry) || !is_single_name(to_entry)) {
+        errno = EINVAL;
+        return set_last_error_from_errno();
+    }
+    return renameat(fd_of(folder), from_entry.c_str(), fd_of(folder), to_entry.c_str()) == 0 ||
+           set_last_error_from_errno();
+}
+
+bool delete_file_in(Handle folder, const char16_t* name) {
+    const std::string entry = utf8_path(name);
+    if (!is_single_name(entry)) {
+        errno = EINVAL;
+        return set_last_error_from_errno();
+    }
+    return unlinkat(fd_of(folder), entry.c_str(), 0) == 0 || set_last_error_from_errno();
+}
+
+std::uint32_t cache_home(std::span<char16_t, TEMP_PATH_UNITS> buffer) {
+    // Only an absolute $XDG_CACHE_HOME counts; then $HOME/.cache, made private when missing.
+    std::string home;
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && xdg[0] == '/') {
+        home = xdg;
+    } else if (const char* user = std::getenv("HOME"); user != nullptr && user[0] == '/') {
+        home = std::string(user) + "/.cache";
+    } else {
+        set_last_error(ENOENT);
+        return 0;
+    }
+    (void)mkdir(home.c_str(), 0700);
+    if (!home.ends_with('/')) {
+        home.push_back('/');
+    }
+    return copy_path(home, buffer);
+}
+
 bool create_directory(const char16_t* path) {
-    return mkdir(utf8_path(path).c_str(), 0755) == 0 || set_last_error_from_errno();
+    return mkdir(utf8_path(path).c_str(), 0700) == 0 || set_last_error_from_errno();
 }
 
 void* allocate_pages(std::size_t size_bytes) {

@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <array>
+#include <string>
+
 #include "os/file.h"
 
 namespace orvelo::os {
@@ -83,7 +86,64 @@ void find_volume_close(Handle find) {
     FindVolumeClose(native(find));
 }
 
-std::uint32_t temp_path(std::span<char16_t, TEMP_PATH_UNITS> buffer) {
+bool file_attributes(Handle handle, std::uint32_t& attributes) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(native(handle), &information)) {
+        return false;
+    }
+    attributes = information.dwFileAttributes;
+    return true;
+}
+
+std::uint32_t final_path(Handle handle, std::span<char16_t, FINAL_PATH_UNITS> buffer) {
+    return GetFinalPathNameByHandleW(native(handle), reinterpret_cast<LPWSTR>(buffer.data()),
+                                     static_cast<DWORD>(buffer.size()),
+                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+}
+
+namespace {
+
+// The folder's final path, a backslash and `name`; empty (with the last error set) when the
+// folder's path cannot be had whole.
+std::wstring path_in(Handle folder, const char16_t* name) {
+    std::array<char16_t, FINAL_PATH_UNITS> buffer{};
+    const std::uint32_t units = final_path(folder, buffer);
+    if (units == 0 || units >= buffer.size()) {
+        if (units != 0) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        }
+        return {};
+    }
+    std::wstring path(reinterpret_cast<const wchar_t*>(buffer.data()), units);
+    path += L'\\';
+    path += reinterpret_cast<const wchar_t*>(name);
+    return path;
+}
+
+}  // namespace
+
+Handle create_file_in(Handle folder, const char16_t* name, std::uint32_t access,
+                      std::uint32_t share, std::uint32_t disposition, std::uint32_t flags) {
+    const std::wstring path = path_in(folder, name);
+    if (path.empty()) {
+        return INVALID_HANDLE;
+    }
+    return wrap(CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr));
+}
+
+bool move_file_in(Handle folder, const char16_t* from, const char16_t* to) {
+    const std::wstring from_path = path_in(folder, from);
+    const std::wstring to_path = path_in(folder, to);
+    return !from_path.empty() && !to_path.empty() &&
+           MoveFileExW(from_path.c_str(), to_path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool delete_file_in(Handle folder, const char16_t* name) {
+    const std::wstring path = path_in(folder, name);
+    return !path.empty() && DeleteFileW(path.c_str()) != 0;
+}
+
+std::uint32_t cache_home(std::span<char16_t, TEMP_PATH_UNITS> buffer) {
     return GetTempPathW(static_cast<DWORD>(buffer.size()), reinterpret_cast<LPWSTR>(buffer.data()));
 }
 
