@@ -38,6 +38,7 @@ struct Connection {
 using Clock = std::chrono::steady_clock;
 
 constexpr int WAIT_SLICE_MS = 100;
+constexpr int MAX_REDIRECTS = 10;
 
 struct Request {
     Connection* connection;
@@ -47,6 +48,8 @@ struct Request {
     CURLM* multi = nullptr;
     Clock::time_point last_byte{};      // when the last byte of any answer arrived
     bool location_seen = false;         // the current header block has a Location header
+    bool redirecting = false;           // the current answer is a redirect that will be followed
+    int redirect_count = 0;             // redirects followed so far
     std::deque<unsigned char> pending;  // body bytes received, not yet read
     bool paused = false;
     bool headers_done = false;  // the final answer's headers have arrived
@@ -88,6 +91,9 @@ constexpr std::size_t PENDING_LIMIT = 256 * 1024;  // pause the transfer beyond 
 size_t on_body(char* data, size_t size, size_t count, void* context) {
     auto* request = static_cast<Request*>(context);
     request->last_byte = Clock::now();
+    if (request->redirecting) {
+        return size * count;  // a redirect's own body counts for nothing
+    }
     if (request->pending.size() > PENDING_LIMIT) {
         request->paused = true;
         return CURL_WRITEFUNC_PAUSE;
@@ -119,12 +125,64 @@ size_t on_header(char* data, size_t size, size_t count, void* context) {
     if (length <= 2 && (length == 0 || data[0] == '\r' || data[0] == '\n')) {
         long status = 0;
         curl_easy_getinfo(request->easy, CURLINFO_RESPONSE_CODE, &status);
-        const bool interim = status < 200 || (is_followed_status(status) && request->location_seen);
-        if (!interim) {
+        request->redirecting = is_followed_status(status) && request->location_seen;
+        if (status >= 200 && !request->redirecting) {
             request->headers_done = true;
         }
     }
     return length;
+}
+
+// Starts the request again for the location of the redirect just received (resolved against
+// the current address, its path kept as written, without user information). Fails with the
+// error set for the eleventh redirect, and for one from https to anything but https.
+bool follow_redirect(Request& request) {
+    char* location = nullptr;
+    if (curl_easy_getinfo(request.easy, CURLINFO_REDIRECT_URL, &location) != CURLE_OK ||
+        location == nullptr) {
+        set_curl_error(CURLE_GOT_NOTHING);
+        return false;
+    }
+    if (request.redirect_count == MAX_REDIRECTS) {
+        set_curl_error(CURLE_TOO_MANY_REDIRECTS);
+        return false;
+    }
+    char* scheme = nullptr;
+    if (curl_url_get(request.url, CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) {
+        set_curl_error(CURLE_URL_MALFORMAT);
+        return false;
+    }
+    const bool was_secure = std::string_view(scheme) == "https";
+    curl_free(scheme);
+    const std::string next(location);  // the easy handle owns `location`
+    if (curl_url_set(request.url, CURLUPART_URL, next.c_str(), CURLU_PATH_AS_IS) != CURLUE_OK ||
+        curl_url_get(request.url, CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) {
+        set_curl_error(CURLE_URL_MALFORMAT);
+        return false;
+    }
+    const std::string_view next_scheme(scheme);
+    const bool allowed = next_scheme == "https" || (next_scheme == "http" && !was_secure);
+    curl_free(scheme);
+    if (!allowed) {
+        set_curl_error(CURLE_UNSUPPORTED_PROTOCOL);
+        return false;
+    }
+    curl_url_set(request.url, CURLUPART_USER, nullptr, 0);
+    curl_url_set(request.url, CURLUPART_PASSWORD, nullptr, 0);
+    curl_url_set(request.url, CURLUPART_OPTIONS, nullptr, 0);
+    curl_url_set(request.url, CURLUPART_FRAGMENT, nullptr, 0);
+    ++request.redirect_count;
+    curl_multi_remove_handle(request.multi, request.easy);
+    curl_easy_setopt(request.easy, CURLOPT_CURLU, request.url);
+    request.redirecting = false;
+    request.location_seen = false;
+    request.finished = false;
+    request.result = CURLE_OK;
+    if (curl_multi_add_handle(request.multi, request.easy) != CURLM_OK) {
+        set_curl_error(CURLE_FAILED_INIT);
+        return false;
+    }
+    return true;
 }
 
 // Runs the transfer until `done` holds or the transfer ends. False with the error set when the
@@ -146,6 +204,10 @@ bool pump(Request& request, Done done) {
                 request.finished = true;
                 request.result = message->data.result;
             }
+        }
+        if (request.finished && request.result == CURLE_OK && request.redirecting &&
+            !follow_redirect(request)) {
+            return false;
         }
         if (done() || request.finished) {
             break;
@@ -243,10 +305,7 @@ HttpHandle http_open_request(HttpHandle connection, const char16_t* path, bool s
     curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request->headers);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, owner->session->user_agent.c_str());
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(RESOLVE_TIMEOUT_MS + CONNECT_TIMEOUT_MS));
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
