@@ -254,6 +254,41 @@ TEST(SystemDrives, Laptop) {
                     {"sda", false, ""}});
 }
 
+// `write` without --drive shows the offered drives numbered and takes the one picked (which
+// then cannot be opened here, or is asked about); anything but a listed number picks nothing.
+TEST(SystemDrives, WriteWithoutDriveAsksWhichOne) {
+    Machine machine;
+    machine.disk({"nvme0n1", NVME_PATH, "259:0", 1'000'215'216, "", "Samsung SSD 980 1TB"});
+    machine.disk({"sdb", USB_PATH, "8:16", 31'266'816, "SanDisk", "Cruzer Blade", "", "0", true});
+    machine.disk({"sdc", USB_PATH_2, "8:32", 15'633'408, "Generic", "Flash Disk", "", "0", true});
+    machine.mount("259:0", "/", "/dev/nvme0n1");
+    const std::string menu =
+        "1) /dev/sdb  16 GB  SanDisk Cruzer Blade  USB\n"
+        "2) /dev/sdc  8.0 GB  Generic Flash Disk  USB\n"
+        "Which drive? [1-2] ";
+    const Run picked = run_program(machine, "write --image none.img", "2\\n");
+    EXPECT_EQ(picked.status, 1);
+    EXPECT_TRUE(picked.out.starts_with(menu)) << picked.out;
+    const bool reached = picked.err == "/dev/sdc can't be read.\n" ||
+                         picked.out.starts_with(menu + "Erase this drive?\n");
+    EXPECT_TRUE(reached) << picked.out << picked.err;
+    for (const std::string answer : {"0\\n", "3\\n", "x\\n", "\\n", "", "18446744073709551617\\n"}) {
+        const Run none = run_program(machine, "write --image none.img", answer);
+        EXPECT_EQ(none.status, 1);
+        EXPECT_TRUE(none.out.starts_with(menu)) << none.out;
+        EXPECT_EQ(none.err, "No drive was picked.\n") << answer;
+    }
+}
+
+TEST(SystemDrives, WriteWithoutDriveOnAMachineWithoutOne) {
+    Machine machine;
+    machine.disk({"nvme0n1", NVME_PATH, "259:0", 1'000'215'216, "", "Samsung SSD 980 1TB"});
+    const Run run = run_program(machine, "write --image none.img", "1\\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "Plug in a USB drive of 1 GB or more.\n");
+}
+
 TEST(SystemDrives, DesktopWithRootOnLvm) {
     Machine desktop;
     desktop.disk({"sda", SATA_PATH, "8:0", 976'773'168, "ATA", "Samsung SSD 860", "", "0"});
