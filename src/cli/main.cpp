@@ -138,7 +138,10 @@ std::optional<std::string> pick_drive() {
         print(stdout, "\n");
     }
     std::size_t number = 0;
-    const std::string_view trimmed = trim_white_space(is_valid_utf8(answer) ? answer : "");
+    if (!is_valid_utf8(answer)) {
+        answer.clear();
+    }
+    const std::string_view trimmed = trim_white_space(answer);
     for (const char c : trimmed) {
         if (c < '0' || c > '9' || number > drives.size()) {
             number = 0;

@@ -145,7 +145,7 @@ std::string with_path(std::string text, const std::string& path) {
     return text;
 }
 
-struct Run {
+struct ProgramRun {
     int status = -1;
     std::string out;
     std::string err;
@@ -157,14 +157,15 @@ std::string read_all(const fs::path& file) {
 }
 
 // The program with ORVELO_SYSTEM_ROOT set to the machine; `input` on its standard input.
-Run run_program(const Machine& machine, const std::string& arguments, const std::string& input) {
+ProgramRun run_program(const Machine& machine, const std::string& arguments,
+                       const std::string& input) {
     const fs::path out = machine.root() / "out.txt";
     const fs::path err = machine.root() / "err.txt";
     const std::string command = "printf '" + input + "' | ORVELO_SYSTEM_ROOT='" +
                                 machine.root().string() + "' " + ORVELO_PROGRAM + " " + arguments +
                                 " >" + out.string() + " 2>" + err.string();
     const int status = std::system(command.c_str());
-    return Run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_all(out), read_all(err)};
+    return ProgramRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_all(out), read_all(err)};
 }
 
 void expect_machine(const Machine& machine, const std::vector<std::string>& list_lines,
@@ -179,7 +180,7 @@ void expect_machine(const Machine& machine, const std::vector<std::string>& list
     for (const std::string& line : list_lines) {
         expected_list += line + "\n";
     }
-    const Run list = run_program(machine, "list", "");
+    const ProgramRun list = run_program(machine, "list", "");
     EXPECT_EQ(list.status, 0);
     EXPECT_EQ(list.out,
               list_lines.empty() ? "Plug in a USB drive of 1 GB or more.\n" : expected_list);
@@ -210,10 +211,11 @@ void expect_machine(const Machine& machine, const std::vector<std::string>& list
             mknod(node.c_str(), S_IFBLK | 0600, makedev(major_number, minor_number)) != 0) {
             continue;  // device nodes need root; the library's verdict above still holds
         }
-        const Run run = run_program(machine,
-                                    "write --drive " + node.string() +
-                                        (drive.any_disk ? " --any-disk" : "") + " --image none.img",
-                                    "n\\n");
+        const ProgramRun run =
+            run_program(machine,
+                        "write --drive " + node.string() + (drive.any_disk ? " --any-disk" : "") +
+                            " --image none.img",
+                        "n\\n");
         EXPECT_EQ(run.status, 1);
         if (drive.refusal.empty()) {
             // Taken: it then fails to open (no such device here) or is offered for erasing.
@@ -266,14 +268,15 @@ TEST(SystemDrives, WriteWithoutDriveAsksWhichOne) {
         "1) /dev/sdb  16 GB  SanDisk Cruzer Blade  USB\n"
         "2) /dev/sdc  8.0 GB  Generic Flash Disk  USB\n"
         "Which drive? [1-2] ";
-    const Run picked = run_program(machine, "write --image none.img", "2\\n");
+    const ProgramRun picked = run_program(machine, "write --image none.img", "2\\n");
     EXPECT_EQ(picked.status, 1);
     EXPECT_TRUE(picked.out.starts_with(menu)) << picked.out;
     const bool reached = picked.err == "/dev/sdc can't be read.\n" ||
                          picked.out.starts_with(menu + "Erase this drive?\n");
     EXPECT_TRUE(reached) << picked.out << picked.err;
-    for (const std::string answer : {"0\\n", "3\\n", "x\\n", "\\n", "", "18446744073709551617\\n"}) {
-        const Run none = run_program(machine, "write --image none.img", answer);
+    for (const std::string answer :
+         {"0\\n", "3\\n", "x\\n", "\\n", "", "18446744073709551617\\n"}) {
+        const ProgramRun none = run_program(machine, "write --image none.img", answer);
         EXPECT_EQ(none.status, 1);
         EXPECT_TRUE(none.out.starts_with(menu)) << none.out;
         EXPECT_EQ(none.err, "No drive was picked.\n") << answer;
@@ -283,7 +286,7 @@ TEST(SystemDrives, WriteWithoutDriveAsksWhichOne) {
 TEST(SystemDrives, WriteWithoutDriveOnAMachineWithoutOne) {
     Machine machine;
     machine.disk({"nvme0n1", NVME_PATH, "259:0", 1'000'215'216, "", "Samsung SSD 980 1TB"});
-    const Run run = run_program(machine, "write --image none.img", "1\\n");
+    const ProgramRun run = run_program(machine, "write --image none.img", "1\\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "Plug in a USB drive of 1 GB or more.\n");
