@@ -5,6 +5,7 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <string_view>
 
 #include "core/format.h"
 #include "core/messages.h"
@@ -201,6 +202,10 @@ bool is_under(const std::string& path, const std::string& folder) {
            (path.starts_with(folder) && path.size() > folder.size() && path[folder.size()] == '/');
 }
 
+bool is_system_point(std::string_view point) {
+    return point == "/" || point == "/boot" || point == "/boot/efi" || point == "/usr";
+}
+
 }  // namespace
 
 fs::path system_root() {
@@ -209,12 +214,10 @@ fs::path system_root() {
 }
 
 std::set<std::string> system_disk_names(const fs::path& root) {
-    constexpr std::string_view SYSTEM_POINTS[] = {"/", "/boot", "/boot/efi", "/usr"};
     std::set<std::string> names;
     const std::vector<Mount> all = mounts(root);
     for (const Mount& mount : all) {
-        if (std::find(std::begin(SYSTEM_POINTS), std::end(SYSTEM_POINTS), mount.point) ==
-            std::end(SYSTEM_POINTS)) {
+        if (!is_system_point(mount.point)) {
             continue;
         }
         if (const auto folder = folder_of_mount(root, mount)) {
@@ -286,6 +289,14 @@ Status check_block_device(const fs::path& root, const std::string& path, unsigne
     const auto folder =
         device_folder(root, std::to_string(device_major) + ":" + std::to_string(device_minor));
     if (!folder) {
+        // Unknown to sysfs: only its own number can tie it to the system's mounts.
+        const std::string number =
+            std::to_string(device_major) + ":" + std::to_string(device_minor);
+        for (const Mount& mount : mounts(root)) {
+            if (mount.number == number && is_system_point(mount.point)) {
+                return fail(format(msg::HOLDS_SYSTEM, path));
+            }
+        }
         if (any_disk) {
             return {};
         }

@@ -369,6 +369,20 @@ TEST(SystemDrives, LoopDevicesAreNotOffered) {
                     {"sdb", false, NOT_REMOVABLE}});
 }
 
+// A device that sysfs does not know is still a system disk when the root is mounted from it.
+TEST(SystemDrives, DeviceUnknownToSysfs) {
+    Machine machine;
+    machine.mount("8:99", "/", "/dev/sdz");
+    machine.mount("8:98", "/home", "/dev/sdy");
+    const Status root = check_block_device(machine.root(), "/dev/sdz", 8, 99, true);
+    ASSERT_FALSE(root.has_value());
+    EXPECT_EQ(root.error().text, "/dev/sdz holds the running system.");
+    const Status home = check_block_device(machine.root(), "/dev/sdy", 8, 98, false);
+    ASSERT_FALSE(home.has_value());
+    EXPECT_EQ(home.error().text, with_path(NOT_REMOVABLE, "/dev/sdy"));
+    EXPECT_TRUE(check_block_device(machine.root(), "/dev/sdy", 8, 98, true).has_value());
+}
+
 TEST(SystemDrives, RootComesFromTheEnvironmentOnly) {
     ASSERT_EQ(unsetenv("ORVELO_SYSTEM_ROOT"), 0);
     EXPECT_EQ(system_root(), fs::path("/"));
