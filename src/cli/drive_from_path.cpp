@@ -7,75 +7,72 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-
+#include "cli/system_drives.h"
 #include "core/format.h"
 #include "core/messages.h"
 #include "core/text.h"
 
 namespace orvelo::cli {
-namespace {
 
-std::string sysfs_text(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!is_valid_utf8(text)) {
-        return {};
+bool identity_of(int fd, const std::filesystem::path& root, DriveIdentity& identity) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !(S_ISBLK(info.st_mode) || S_ISREG(info.st_mode))) {
+        return false;
     }
-    return std::string(trim_white_space(text));
+    identity = DriveIdentity{};
+    if (S_ISREG(info.st_mode)) {
+        identity.device = info.st_dev;
+        identity.inode = info.st_ino;
+        identity.size_bytes = static_cast<u64>(info.st_size);
+        identity.bytes_per_sector = 512;
+        return true;
+    }
+    int sector = 0;
+    if (ioctl(fd, BLKGETSIZE64, &identity.size_bytes) != 0 || ioctl(fd, BLKSSZGET, &sector) != 0) {
+        return false;
+    }
+    identity.block_device = true;
+    identity.device = info.st_rdev;
+    identity.bytes_per_sector = static_cast<u32>(sector);
+    identity.label = block_device_label(root, major(info.st_rdev), minor(info.st_rdev));
+    return true;
 }
 
-// "{vendor} {model}" from the device's sysfs entry, the one present, or nothing.
-std::string device_label(dev_t device) {
-    std::error_code error;
-    const auto block = std::filesystem::canonical(
-        "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device)),
-        error);
-    if (error) {
-        return {};
-    }
-    const std::string vendor = sysfs_text(block / "device" / "vendor");
-    const std::string model = sysfs_text(block / "device" / "model");
-    if (!vendor.empty() && !model.empty()) {
-        return format(msg::VENDOR_PRODUCT_LABEL, vendor, model);
-    }
-    return vendor.empty() ? model : vendor;
-}
-
-}  // namespace
-
-Result<DriveCandidate> drive_from_path(const std::string& path) {
+Result<PathDrive> drive_from_path(const std::string& path, bool any_disk,
+                                  const std::filesystem::path& root) {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0 || !(S_ISBLK(info.st_mode) || S_ISREG(info.st_mode))) {
         return fail(format(msg::CANT_BE_READ, path));
     }
-    DriveCandidate drive;
-    drive.disk_number = CLI_DISK_NUMBER;
-    const std::string file_name = std::filesystem::path(path).filename().string();
-    drive.label = is_valid_utf8(file_name) ? file_name : path;
-    if (S_ISREG(info.st_mode)) {
-        drive.size_bytes = static_cast<u64>(info.st_size);
-        drive.bytes_per_sector = 512;
-        return drive;
+    if (S_ISBLK(info.st_mode)) {
+        Status allowed =
+            check_block_device(root, path, major(info.st_rdev), minor(info.st_rdev), any_disk);
+        if (!allowed) {
+            return fail(std::move(allowed.error()));
+        }
     }
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // The identity is read on an open handle, as it will be when the drive is opened for
+    // writing; opening for reading has no effect on a device.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return fail(format(msg::CANT_BE_READ, path));
     }
-    u64 size = 0;
-    int sector = 0;
-    const bool known = ioctl(fd, BLKGETSIZE64, &size) == 0 && ioctl(fd, BLKSSZGET, &sector) == 0;
+    PathDrive picked;
+    const bool known = identity_of(fd, root, picked.identity);
     close(fd);
     if (!known) {
         return fail(format(msg::CANT_BE_READ, path));
     }
-    drive.size_bytes = size;
-    drive.bytes_per_sector = static_cast<u32>(sector);
-    if (std::string label = device_label(info.st_rdev); !label.empty()) {
-        drive.label = std::move(label);
+    DriveCandidate& drive = picked.drive;
+    drive.disk_number = CLI_DISK_NUMBER;
+    drive.size_bytes = picked.identity.size_bytes;
+    drive.bytes_per_sector = picked.identity.bytes_per_sector;
+    drive.label = picked.identity.label;
+    if (drive.label.empty()) {
+        const std::string file_name = std::filesystem::path(path).filename().string();
+        drive.label = is_valid_utf8(file_name) ? file_name : path;
     }
-    return drive;
+    return picked;
 }
 
 }  // namespace orvelo::cli

@@ -42,6 +42,18 @@ inline constexpr Text CONTEXT_AND_CAUSE = "{}: {}";      // context; last_error_
 inline constexpr Text SYSTEM_TEXT_AND_CODE = "{} ({})";  // system's text; error code
 inline constexpr Text ERROR_CODE = "error {}";           // error code
 
+// ---- The Linux front end's own texts ----
+inline constexpr Text NOT_REMOVABLE =  // drive path
+    "{} is not a removable drive. Use --any-disk to write it anyway.";
+inline constexpr Text HOLDS_SYSTEM = "{} holds the running system.";  // drive path
+inline constexpr Text IS_PARTITION =                                  // partition path
+    "{} is a partition; give the whole drive (for example /dev/sdb).";
+inline constexpr Text ARGUMENT_NOT_UTF8 = "An argument is not valid UTF-8.";
+inline constexpr Text DRIVE_LIST_LINE = "{}  {}  {}  {}";    // path; size_text; label; bus
+inline constexpr Text NUMBERED_ITEM = "{}) {}";              // number; item
+inline constexpr Text WHICH_DRIVE = "Which drive? [1-{}] ";  // count of drives
+inline constexpr Text NO_DRIVE_PICKED = "No drive was picked.";
+
 // ---- The inflate decoder's own failures; they never reach the user (an image that fails to
 // decode is reported as DAMAGED) ----
 inline constexpr Text INFLATE_ENDS_EARLY = "compressed data ends early";

@@ -21,28 +21,35 @@ void append_utf8(std::string& out, char32_t cp) {
     }
 }
 
-// Decodes the code point at text[i] of valid UTF-8 and advances i past it.
+// Decodes the code point at text[i] and advances i past it. Texts here are valid UTF-8; should
+// one not be, a lead byte whose sequence would run past the end decodes to U+FFFD and advances
+// one byte, so that nothing is ever read beyond the text.
 char32_t next_code_point(std::string_view text, std::size_t& i) {
-    const auto byte = [&](std::size_t k) { return static_cast<u8>(text[k]); };
-    const u8 lead = byte(i);
-    if (lead < 0x80) {
+    constexpr char32_t REPLACEMENT = 0xFFFD;
+    const auto byte = [&](std::size_t k) { return static_cast<u8>(text[i + k]); };
+    const u8 lead = byte(0);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    if (text.size() - i < length) {
         i += 1;
-        return lead;
+        return REPLACEMENT;
     }
-    if (lead < 0xE0) {
-        const char32_t cp = (char32_t(lead & 0x1F) << 6) | (byte(i + 1) & 0x3F);
-        i += 2;
-        return cp;
+    char32_t cp = 0;
+    switch (length) {
+        case 1:
+            cp = lead;
+            break;
+        case 2:
+            cp = (char32_t(lead & 0x1F) << 6) | (byte(1) & 0x3F);
+            break;
+        case 3:
+            cp = (char32_t(lead & 0x0F) << 12) | (char32_t(byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
+            break;
+        default:
+            cp = (char32_t(lead & 0x07) << 18) | (char32_t(byte(1) & 0x3F) << 12) |
+                 (char32_t(byte(2) & 0x3F) << 6) | (byte(3) & 0x3F);
+            break;
     }
-    if (lead < 0xF0) {
-        const char32_t cp = (char32_t(lead & 0x0F) << 12) | (char32_t(byte(i + 1) & 0x3F) << 6) |
-                            (byte(i + 2) & 0x3F);
-        i += 3;
-        return cp;
-    }
-    const char32_t cp = (char32_t(lead & 0x07) << 18) | (char32_t(byte(i + 1) & 0x3F) << 12) |
-                        (char32_t(byte(i + 2) & 0x3F) << 6) | (byte(i + 3) & 0x3F);
-    i += 4;
+    i += length;
     return cp;
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "os/fake/fake_os.h"
@@ -49,6 +50,21 @@ TEST(WideToUtf8, RoundTripsWithUtf8ToWide) {
     const std::string text = "Caf\u00e9 \U0001F4BE \u2014 disk 9";
     const WideString wide = utf8_to_wide(text);
     EXPECT_EQ(wide_to_utf8(std::span(wide.data(), wide.size() - 1)), text);
+}
+
+// Texts are valid UTF-8 by contract; a sequence cut off at the end of one that is not must
+// still not be read past. Each text lives in an allocation of its exact length, so
+// AddressSanitizer sees any read beyond it.
+TEST(Utf8Decoding, ReadsNothingPastTheEndOfATruncatedSequence) {
+    for (const std::string tail : {"\xc3", "a\xe2\x82", "\xf0\x9f\x98", "\xf0", " \xe2"}) {
+        const std::unique_ptr<char[]> bytes(new char[tail.size()]);
+        std::copy(tail.begin(), tail.end(), bytes.get());
+        const std::string_view text(bytes.get(), tail.size());
+        const WideString wide = utf8_to_wide(text);
+        EXPECT_LE(wide.size(), tail.size() + 1);
+        EXPECT_EQ(wide.back(), u'\0');
+        EXPECT_LE(trim_white_space(text).size(), text.size());
+    }
 }
 
 TEST(TrimWhiteSpace, RemovesUnicodeWhiteSpaceAtBothEndsOnly) {

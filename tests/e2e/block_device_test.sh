@@ -30,7 +30,15 @@ truncate -s 64M backing.img
 loop=$(losetup -f --show backing.img)
 name=$(basename "$loop")
 
-"$orvelo" write --drive "$loop" --image image.img --yes >write.log 2>&1 || fail "write: $(cat write.log)"
+# A loop device is no removable drive: refused before anything opens it, then taken with
+# --any-disk.
+if "$orvelo" write --drive "$loop" --image image.img --yes >refused.out 2>refused.err; then
+    fail "a loop device was written without --any-disk"
+fi
+grep -qx "$loop is not a removable drive. Use --any-disk to write it anyway." refused.err ||
+    fail "not removable: $(cat refused.err)"
+[ -z "$(tr -d '\0' <backing.img | head -c 1)" ] || fail "the refused device was written"
+"$orvelo" write --drive "$loop" --any-disk --image image.img --yes >write.log 2>&1 || fail "write: $(cat write.log)"
 sgdisk -v "$loop" | grep -q '^No problems found' || fail "the written device does not verify"
 cmp -n 1048576 -i 17408:17408 image.img "$loop" || fail "the body differs on the device"
 
@@ -43,7 +51,13 @@ mount "${loop}p3" mnt
 # The file system's own writes go to its partition; the job's head and tail regions must stay.
 regions() { head -c 17408 "$loop" | sha256sum; tail -c 16896 "$loop" | sha256sum; }
 before=$(regions)
-if "$orvelo" write --drive "$loop" --image image.img --yes >busy.out 2>busy.err; then
+# A partition is never taken, even with --any-disk.
+if "$orvelo" write --drive "${loop}p3" --any-disk --image image.img --yes >part.out 2>part.err; then
+    fail "a partition was written"
+fi
+grep -qx "${loop}p3 is a partition; give the whole drive (for example /dev/sdb)." part.err ||
+    fail "partition: $(cat part.err)"
+if "$orvelo" write --drive "$loop" --any-disk --image image.img --yes >busy.out 2>busy.err; then
     fail "a drive with a mounted partition was written"
 fi
 grep -qx "$name is in use by another program (File Explorer?). Close its windows and try again." busy.err ||
@@ -56,7 +70,7 @@ losetup -d "$loop"
 # A read-only device: write-protected.
 loop=$(losetup -r -f --show backing.img)
 name=$(basename "$loop")
-if "$orvelo" write --drive "$loop" --image image.img --yes >ro.out 2>ro.err; then
+if "$orvelo" write --drive "$loop" --any-disk --image image.img --yes >ro.out 2>ro.err; then
     fail "a read-only drive was written"
 fi
 grep -qx "$name is write-protected. Slide its lock switch and try again." ro.err ||

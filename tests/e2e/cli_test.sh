@@ -3,6 +3,7 @@
 # the erase question guards the drive, and success prints the ready texts.
 set -euo pipefail
 orvelo=$(realpath "$1")
+version=$2
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -21,7 +22,24 @@ truncate -s 64M drive.img
 
 expect_status 2 "$orvelo"
 expect_status 2 "$orvelo" frobnicate
-expect_status 2 "$orvelo" write --image image.img
+expect_status 2 "$orvelo" write --image image.img --yes  # --yes confirms a named drive only
+expect_status 2 "$orvelo" write --drive drive.img --drive drive.img --image image.img
+expect_status 2 "$orvelo" list extra
+expect_status 0 "$orvelo" --help
+grep -q '^usage: orvelo list$' out.txt || fail "help: $(cat out.txt)"
+expect_status 0 "$orvelo" --version
+[ "$(cat out.txt)" = "orvelo $version" ] || fail "version: $(cat out.txt), not $version"
+
+# An argument that is not UTF-8, in each position, is refused before anything reads it.
+bad=$'\xff'
+truncated=$'a\xe2\x82'
+for arguments in "$bad" "write $bad" "write --drive $bad" "write --drive drive.img --image $truncated" \
+        "write --drive drive.img --server $bad" "write --drive drive.img --yes $bad" \
+        "check-manifest $truncated" "check-manifest x $bad" "list $bad" "--help $bad"; do
+    # shellcheck disable=SC2086
+    expect_status 2 "$orvelo" $arguments
+    [ "$(cat err.txt)" = "An argument is not valid UTF-8." ] || fail "not UTF-8 ($arguments): $(cat err.txt)"
+done
 expect_status 2 "$orvelo" write --drive drive.img --bogus
 expect_status 1 "$orvelo" write --drive missing.img --image image.img --yes
 grep -qx 'missing.img can'"'"'t be read.' err.txt || fail "missing drive: $(cat err.txt)"

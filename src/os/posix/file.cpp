@@ -51,6 +51,7 @@ constexpr std::uint32_t DISK_UPDATE_PROPERTIES = 0x70140;
 struct Registry {
     std::mutex mutex;
     std::map<std::uint32_t, std::string> disks;                // disk number -> device path
+    std::map<std::uint32_t, DiskCheck> disk_checks;            // disk number -> its check
     std::map<int, std::string> open_paths;                     // fd -> the path it was opened as
     std::map<std::uintptr_t, std::vector<std::string>> finds;  // enumeration -> names left
     std::uintptr_t next_find = 1;
@@ -107,6 +108,33 @@ bool disk_number_of_partition(const std::string& device, std::uint32_t& number) 
         }
     }
     return false;
+}
+
+// The check installed for the disk registered under `path`, or none.
+DiskCheck check_of_disk_path(const std::string& path) {
+    const std::lock_guard lock(registry().mutex);
+    for (const auto& [disk, device] : registry().disks) {
+        const auto check = registry().disk_checks.find(disk);
+        if (device == path && check != registry().disk_checks.end()) {
+            return check->second;
+        }
+    }
+    return nullptr;
+}
+
+// Whether the registered disk at `path` passes its check (or has none), on a handle of its own.
+bool disk_path_passes_check(const std::string& path) {
+    const DiskCheck check = check_of_disk_path(path);
+    if (check == nullptr) {
+        return true;
+    }
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    const bool same = check(fd);
+    close(fd);
+    return same;
 }
 
 std::string resolve(const std::string& path, bool& is_disk) {
@@ -219,6 +247,11 @@ void register_disk(std::uint32_t number, const std::string& path) {
     registry().disks[number] = path;
 }
 
+void set_disk_check(std::uint32_t number, DiskCheck check) {
+    const std::lock_guard lock(registry().mutex);
+    registry().disk_checks[number] = check;
+}
+
 Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t,
                    std::uint32_t disposition, std::uint32_t flags) {
     bool is_disk = false;
@@ -239,6 +272,14 @@ Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t,
         // A read-only device (a locked card) opens for reading, so that the writable test can
         // say what is wrong instead of the open.
         fd = open_with(AT_FDCWD, target, (mode & ~O_ACCMODE) | O_RDONLY, flags);
+    }
+    if (fd >= 0 && is_disk && writes) {
+        const DiskCheck check = check_of_disk_path(target);
+        if (check != nullptr && !check(fd)) {
+            close(fd);
+            errno = ENODEV;
+            fd = -1;
+        }
     }
     return keep_open(fd, target, flags);
 }
@@ -355,6 +396,9 @@ Handle find_first_volume(std::span<char16_t, VOLUME_NAME_UNITS> name) {
         }
     }
     for (const std::string& disk : disks) {
+        if (!disk_path_passes_check(disk)) {
+            continue;  // another drive: none of its volumes is the confirmed drive's
+        }
         const std::string disk_name = sysfs_name(disk);
         if (disk_name.empty()) {
             continue;  // a drive file has no partitions the system knows of

@@ -19,6 +19,7 @@ namespace orvelo::os {
 namespace {
 
 std::atomic<JobEndHandler> job_end_handler{nullptr};
+std::atomic<StopQuery> stop_query{nullptr};
 
 // The calling thread's last error: an errno value, or a code in the HTTP library's range. Every
 // failing seam function sets it, like the system's last error on Windows.
@@ -106,6 +107,15 @@ std::u16string command_line() {
 
 void set_job_end_handler(JobEndHandler handler) {
     job_end_handler.store(handler);
+}
+
+void set_stop_query(StopQuery query) {
+    stop_query.store(query);
+}
+
+bool stop_is_asked() {
+    const StopQuery query = stop_query.load();
+    return query != nullptr && query();
 }
 
 void post_job_end(WindowHandle window) {

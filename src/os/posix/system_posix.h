@@ -25,4 +25,13 @@ bool set_last_error_from_errno();
 // first, and then the post goes nowhere.
 void set_job_end_handler(JobEndHandler handler);
 
+using StopQuery = bool (*)();
+
+// Installs the question that long waits in the seam ask between their short slices (at most a
+// tenth of a second each), so that a stop takes effect while a read waits; none at first.
+void set_stop_query(StopQuery query);
+
+// The installed question's answer; false when none is installed.
+[[nodiscard]] bool stop_is_asked();
+
 }  // namespace orvelo::os

@@ -1,0 +1,397 @@
+// The drives `orvelo list` offers and the --drive checks, on small machines laid out as sysfs
+// and /proc trees: each is read through the library and through the program itself with
+// ORVELO_SYSTEM_ROOT pointing at it.
+#include "cli/system_drives.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace orvelo::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct DiskSpec {
+    std::string name;
+    std::string device_path;  // below sys/devices, the folder that holds block/{name}
+    std::string number;       // "major:minor"
+    u64 sectors = 0;
+    std::string vendor = {}, model = {}, card_name = {}, scsi_type = {};
+    bool removable = false;
+};
+
+// A machine's sysfs and /proc, as much of it as the drive list reads.
+class Machine {
+  public:
+    Machine() {
+        char pattern[] = "/tmp/orvelo-machine-XXXXXX";
+        root_ = mkdtemp(pattern);
+    }
+    ~Machine() { fs::remove_all(root_); }
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    [[nodiscard]] const fs::path& root() const { return root_; }
+
+    void disk(const DiskSpec& spec) {
+        const fs::path folder = root_ / "sys/devices" / spec.device_path / "block" / spec.name;
+        fs::create_directories(folder / "queue");
+        fs::create_directories(folder / "device");
+        write(folder / "size", std::to_string(spec.sectors));
+        write(folder / "removable", spec.removable ? "1" : "0");
+        write(folder / "dev", spec.number);
+        write(folder / "queue/logical_block_size", "512");
+        // sysfs pads vendor and model with spaces.
+        if (!spec.vendor.empty())
+            write(folder / "device/vendor", spec.vendor + "   ");
+        if (!spec.model.empty())
+            write(folder / "device/model", spec.model + "  ");
+        if (!spec.card_name.empty())
+            write(folder / "device/name", spec.card_name);
+        if (!spec.scsi_type.empty())
+            write(folder / "device/type", spec.scsi_type);
+        link(root_ / "sys/block" / spec.name, folder);
+        link(root_ / "sys/class/block" / spec.name, folder);
+        link(root_ / "sys/dev/block" / spec.number, folder);
+        folders_[spec.name] = folder;
+    }
+
+    void partition(const std::string& disk, const std::string& name, const std::string& number) {
+        const fs::path folder = folders_.at(disk) / name;
+        fs::create_directories(folder);
+        write(folder / "partition", "1");
+        write(folder / "dev", number);
+        link(root_ / "sys/class/block" / name, folder);
+        link(root_ / "sys/dev/block" / number, folder);
+        folders_[name] = folder;
+    }
+
+    // A device-mapper disk over `lower` (partitions or disks).
+    void mapped(const std::string& name, const std::string& number, const std::string& dm_name,
+                const std::vector<std::string>& lower) {
+        disk({name, "virtual", number, 1'000'000});
+        const fs::path folder = folders_.at(name);
+        fs::create_directories(folder / "dm");
+        write(folder / "dm/name", dm_name);
+        for (const std::string& under : lower) {
+            link(folder / "slaves" / under, folders_.at(under));
+        }
+    }
+
+    // A line of /proc/self/mountinfo.
+    void mount(const std::string& number, const std::string& point, const std::string& source) {
+        mountinfo_ += std::to_string(++mount_id_) + " 1 " + number + " / " + point +
+                      " rw,relatime - ext4 " + source + " rw\n";
+        write(root_ / "proc/self/mountinfo", mountinfo_);
+    }
+
+    void swap(const std::string& file, const std::string& type) {
+        swaps_ += file + "\t" + type + "\t8388604\t0\t-2\n";
+        write(root_ / "proc/swaps", swaps_);
+    }
+
+  private:
+    static void write(const fs::path& file, const std::string& text) {
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << text << "\n";
+    }
+    static void link(const fs::path& at, const fs::path& target) {
+        fs::create_directories(at.parent_path());
+        fs::create_directory_symlink(fs::relative(target, at.parent_path()), at);
+    }
+
+    fs::path root_;
+    std::map<std::string, fs::path> folders_;
+    std::string mountinfo_;
+    std::string swaps_ = "Filename\t\t\t\tType\t\tSize\t\tUsed\t\tPriority\n";
+    int mount_id_ = 20;
+};
+
+constexpr const char* USB_PATH =
+    "pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0";
+constexpr const char* USB_PATH_2 =
+    "pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.0/host7/target7:0:0/7:0:0:0";
+constexpr const char* SATA_PATH = "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0";
+constexpr const char* SATA_PATH_2 = "pci0000:00/0000:00:17.0/ata2/host1/target1:0:0/1:0:0:0";
+constexpr const char* NVME_PATH = "pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0";
+constexpr const char* SD_READER_PATH =
+    "pci0000:00/0000:00:1c.0/0000:02:00.0/rtsx_pci_sdmmc.0/mmc_host/mmc0/mmc0:aaaa";
+
+// A --drive case: the device, --any-disk, and the refusal ("" when it is taken). "{}" in the
+// text stands for the path given.
+struct DriveCase {
+    std::string name;
+    bool any_disk;
+    std::string refusal;
+};
+
+const std::string NOT_REMOVABLE = "{} is not a removable drive. Use --any-disk to write it anyway.";
+const std::string HOLDS_SYSTEM = "{} holds the running system.";
+const std::string PARTITION = "{} is a partition; give the whole drive (for example /dev/sdb).";
+
+std::string with_path(std::string text, const std::string& path) {
+    if (const std::size_t at = text.find("{}"); at != std::string::npos) {
+        text.replace(at, 2, path);
+    }
+    return text;
+}
+
+struct ProgramRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string read_all(const fs::path& file) {
+    std::ifstream in(file);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The program with ORVELO_SYSTEM_ROOT set to the machine; `input` on its standard input.
+ProgramRun run_program(const Machine& machine, const std::string& arguments,
+                       const std::string& input) {
+    const fs::path out = machine.root() / "out.txt";
+    const fs::path err = machine.root() / "err.txt";
+    const std::string command = "printf '" + input + "' | ORVELO_SYSTEM_ROOT='" +
+                                machine.root().string() + "' " + ORVELO_PROGRAM + " " + arguments +
+                                " >" + out.string() + " 2>" + err.string();
+    const int status = std::system(command.c_str());
+    return ProgramRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_all(out), read_all(err)};
+}
+
+void expect_machine(const Machine& machine, const std::vector<std::string>& list_lines,
+                    const std::vector<DriveCase>& cases) {
+    std::vector<std::string> offered;
+    std::string expected_list;
+    for (const SystemDisk& disk : system_disks(machine.root())) {
+        if (disk.offered()) {
+            offered.push_back(disk.device_path);
+        }
+    }
+    for (const std::string& line : list_lines) {
+        expected_list += line + "\n";
+    }
+    const ProgramRun list = run_program(machine, "list", "");
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.out,
+              list_lines.empty() ? "Plug in a USB drive of 1 GB or more.\n" : expected_list);
+    EXPECT_EQ(offered.size(), list_lines.size());
+
+    // The checks by device number, through the library, and through the program on a device
+    // node with that number.
+    const fs::path nodes = machine.root() / "dev";
+    fs::create_directories(nodes);
+    for (const DriveCase& drive : cases) {
+        SCOPED_TRACE(drive.name + (drive.any_disk ? " --any-disk" : ""));
+        const std::string number =
+            read_all(machine.root() / "sys/class/block" / drive.name / "dev");
+        const unsigned major_number = std::stoul(number.substr(0, number.find(':')));
+        const unsigned minor_number = std::stoul(number.substr(number.find(':') + 1));
+        const std::string path = "/dev/" + drive.name;
+        const Status checked =
+            check_block_device(machine.root(), path, major_number, minor_number, drive.any_disk);
+        if (drive.refusal.empty()) {
+            EXPECT_TRUE(checked.has_value()) << checked.error().text;
+        } else {
+            ASSERT_FALSE(checked.has_value());
+            EXPECT_EQ(checked.error().text, with_path(drive.refusal, path));
+        }
+
+        const fs::path node = nodes / drive.name;
+        if (!fs::exists(node) &&
+            mknod(node.c_str(), S_IFBLK | 0600, makedev(major_number, minor_number)) != 0) {
+            continue;  // device nodes need root; the library's verdict above still holds
+        }
+        const ProgramRun run =
+            run_program(machine,
+                        "write --drive " + node.string() + (drive.any_disk ? " --any-disk" : "") +
+                            " --image none.img",
+                        "n\\n");
+        EXPECT_EQ(run.status, 1);
+        if (drive.refusal.empty()) {
+            // Taken: it then fails to open (no such device here) or is offered for erasing.
+            const bool reached = run.err == node.string() + " can't be read.\n" ||
+                                 run.out.starts_with("Erase this drive?\n");
+            EXPECT_TRUE(reached) << run.out << run.err;
+        } else {
+            EXPECT_EQ(run.err, with_path(drive.refusal, node.string()) + "\n");
+            EXPECT_EQ(run.out, "");
+        }
+    }
+}
+
+TEST(SystemDrives, Laptop) {
+    Machine laptop;
+    laptop.disk({"nvme0n1", NVME_PATH, "259:0", 1'000'215'216, "", "Samsung SSD 980 1TB"});
+    laptop.partition("nvme0n1", "nvme0n1p1", "259:1");
+    laptop.partition("nvme0n1", "nvme0n1p2", "259:2");
+    laptop.partition("nvme0n1", "nvme0n1p3", "259:3");
+    laptop.disk({"sdb", USB_PATH, "8:16", 31'266'816, "SanDisk", "Cruzer Blade", "", "0", true});
+    laptop.partition("sdb", "sdb1", "8:17");
+    laptop.disk({"mmcblk0", SD_READER_PATH, "179:0", 62'333'952, "", "", "SL32G", "SD"});
+    laptop.disk({"sda", USB_PATH_2, "8:0", 1'953'525'168, "WD", "Elements 25A2", "", "0"});
+    laptop.partition("sda", "sda1", "8:1");
+    laptop.mount("259:2", "/", "/dev/nvme0n1p2");
+    laptop.mount("259:1", "/boot/efi", "/dev/nvme0n1p1");
+    laptop.mount("8:1", "/home", "/dev/sda1");
+    laptop.swap("/dev/nvme0n1p3", "partition");
+    expect_machine(laptop,
+                   {"/dev/mmcblk0  31 GB  SL32G  SD", "/dev/sda  1000 GB  WD Elements 25A2  USB",
+                    "/dev/sdb  16 GB  SanDisk Cruzer Blade  USB"},
+                   {{"nvme0n1", false, HOLDS_SYSTEM},
+                    {"nvme0n1", true, HOLDS_SYSTEM},
+                    {"nvme0n1p2", true, PARTITION},
+                    {"sdb", false, ""},
+                    {"sdb1", false, PARTITION},
+                    {"mmcblk0", false, ""},
+                    {"sda", false, ""}});
+}
+
+// `write` without --drive shows the offered drives numbered and takes the one picked (which
+// then cannot be opened here, or is asked about); anything but a listed number picks nothing.
+TEST(SystemDrives, WriteWithoutDriveAsksWhichOne) {
+    Machine machine;
+    machine.disk({"nvme0n1", NVME_PATH, "259:0", 1'000'215'216, "", "Samsung SSD 980 1TB"});
+    machine.disk({"sdb", USB_PATH, "8:16", 31'266'816, "SanDisk", "Cruzer Blade", "", "0", true});
+    machine.disk({"sdc", USB_PATH_2, "8:32", 15'633'408, "Generic", "Flash Disk", "", "0", true});
+    machine.mount("259:0", "/", "/dev/nvme0n1");
+    const std::string menu =
+        "1) /dev/sdb  16 GB  SanDisk Cruzer Blade  USB\n"
+        "2) /dev/sdc  8.0 GB  Generic Flash Disk  USB\n"
+        "Which drive? [1-2] ";
+    const ProgramRun picked = run_program(machine, "write --image none.img", "2\\n");
+    EXPECT_EQ(picked.status, 1);
+    EXPECT_TRUE(picked.out.starts_with(menu)) << picked.out;
+    const bool reached = picked.err == "/dev/sdc can't be read.\n" ||
+                         picked.out.starts_with(menu + "Erase this drive?\n");
+    EXPECT_TRUE(reached) << picked.out << picked.err;
+    for (const std::string answer :
+         {"0\\n", "3\\n", "x\\n", "\\n", "", "18446744073709551617\\n"}) {
+        const ProgramRun none = run_program(machine, "write --image none.img", answer);
+        EXPECT_EQ(none.status, 1);
+        EXPECT_TRUE(none.out.starts_with(menu)) << none.out;
+        EXPECT_EQ(none.err, "No drive was picked.\n") << answer;
+    }
+}
+
+TEST(SystemDrives, WriteWithoutDriveOnAMachineWithoutOne) {
+    Machine machine;
+    machine.disk({"nvme0n1", NVME_PATH, "259:0", 1'000'215'216, "", "Samsung SSD 980 1TB"});
+    const ProgramRun run = run_program(machine, "write --image none.img", "1\\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "Plug in a USB drive of 1 GB or more.\n");
+}
+
+TEST(SystemDrives, DesktopWithRootOnLvm) {
+    Machine desktop;
+    desktop.disk({"sda", SATA_PATH, "8:0", 976'773'168, "ATA", "Samsung SSD 860", "", "0"});
+    desktop.partition("sda", "sda1", "8:1");
+    desktop.partition("sda", "sda2", "8:2");
+    desktop.mapped("dm-0", "253:0", "vg0-root", {"sda2"});
+    desktop.mapped("dm-1", "253:1", "vg0-swap", {"sda2"});
+    desktop.disk({"sdb", SATA_PATH_2, "8:16", 3'907'029'168, "ATA", "ST2000DM008", "", "0"});
+    desktop.disk(
+        {"sdc", USB_PATH, "8:32", 60'063'744, "Kingston", "DataTraveler 3.0", "", "0", true});
+    desktop.disk({"sr0", "pci0000:00/0000:00:17.0/ata3/host2/target2:0:0/2:0:0:0", "11:0",
+                  1'000'000, "HL-DT-ST", "DVDRAM", "", "5", true});
+    // The root by its mapper name (as a file system without one device number shows it), swap
+    // on a logical volume: sda is a system disk only through the volumes.
+    desktop.mount("0:31", "/", "/dev/mapper/vg0-root");
+    desktop.mount("8:16", "/srv", "/dev/sdb");
+    desktop.swap("/dev/dm-1", "partition");
+    expect_machine(desktop, {"/dev/sdc  30 GB  Kingston DataTraveler 3.0  USB"},
+                   {{"sda", true, HOLDS_SYSTEM},
+                    {"dm-0", true, HOLDS_SYSTEM},
+                    {"sdb", false, NOT_REMOVABLE},
+                    {"sdb", true, ""},
+                    {"sr0", false, NOT_REMOVABLE},
+                    {"sdc", false, ""}});
+}
+
+TEST(SystemDrives, RootOnUsbDisk) {
+    Machine machine;
+    machine.disk({"sda", USB_PATH, "8:0", 234'441'648, "Samsung", "Portable SSD T5", "", "0"});
+    machine.partition("sda", "sda1", "8:1");
+    machine.partition("sda", "sda2", "8:2");
+    machine.disk({"sdb", USB_PATH_2, "8:16", 15'633'408, "Generic", "Flash Disk", "", "0", true});
+    machine.mount("0:25", "/", "/dev/sda2");  // btrfs: no device number of its own
+    machine.mount("8:1", "/boot", "/dev/sda1");
+    machine.swap("/swap/file\\040one", "file");
+    expect_machine(machine, {"/dev/sdb  8.0 GB  Generic Flash Disk  USB"},
+                   {{"sda", false, HOLDS_SYSTEM},
+                    {"sda", true, HOLDS_SYSTEM},
+                    {"sda2", true, PARTITION},
+                    {"sdb", false, ""}});
+}
+
+// Each of /usr and a swap area alone makes its disk a system disk; /home does not.
+TEST(SystemDrives, UsrAndSwapOnDisksOfTheirOwn) {
+    Machine machine;
+    machine.disk({"sda", USB_PATH, "8:0", 234'441'648, "Samsung", "Portable SSD T5", "", "0"});
+    machine.partition("sda", "sda3", "8:3");
+    machine.disk({"sdb", USB_PATH_2, "8:16", 15'633'408, "Generic", "Flash Disk", "", "0", true});
+    machine.partition("sdb", "sdb1", "8:17");
+    machine.disk({"sdc", USB_PATH + std::string("/x"), "8:32", 15'633'408, "Lexar", "JumpDrive", "",
+                  "0", true});
+    machine.partition("sdc", "sdc1", "8:33");
+    machine.swap("/dev/sda3", "partition");
+    machine.mount("8:17", "/usr", "/dev/sdb1");
+    machine.mount("8:33", "/home", "/dev/sdc1");
+    expect_machine(machine, {"/dev/sdc  8.0 GB  Lexar JumpDrive  USB"},
+                   {{"sda", true, HOLDS_SYSTEM}, {"sdb", true, HOLDS_SYSTEM}, {"sdc", false, ""}});
+}
+
+TEST(SystemDrives, LoopDevicesAreNotOffered) {
+    Machine machine;
+    machine.disk({"nvme0n1", NVME_PATH, "259:0", 1'000'215'216, "", "Samsung SSD 980 1TB"});
+    machine.partition("nvme0n1", "nvme0n1p1", "259:1");
+    machine.disk({"loop0", "virtual", "7:0", 131'072});
+    machine.partition("loop0", "loop0p1", "259:7");
+    machine.disk({"loop1", "virtual", "7:1", 0});
+    // A removable disk of size 0 (a card reader without a card) is not offered either.
+    machine.disk({"sdb", USB_PATH, "8:16", 0, "Generic", "SD Reader", "", "0", true});
+    machine.mount("259:1", "/", "/dev/nvme0n1p1");
+    expect_machine(machine, {},
+                   {{"loop0", false, NOT_REMOVABLE},
+                    {"loop0", true, ""},
+                    {"loop0p1", true, PARTITION},
+                    {"loop1", false, NOT_REMOVABLE},
+                    {"sdb", false, NOT_REMOVABLE}});
+}
+
+// A device that sysfs does not know is still a system disk when the root is mounted from it.
+TEST(SystemDrives, DeviceUnknownToSysfs) {
+    Machine machine;
+    machine.mount("8:99", "/", "/dev/sdz");
+    machine.mount("8:98", "/home", "/dev/sdy");
+    const Status root = check_block_device(machine.root(), "/dev/sdz", 8, 99, true);
+    ASSERT_FALSE(root.has_value());
+    EXPECT_EQ(root.error().text, "/dev/sdz holds the running system.");
+    const Status home = check_block_device(machine.root(), "/dev/sdy", 8, 98, false);
+    ASSERT_FALSE(home.has_value());
+    EXPECT_EQ(home.error().text, with_path(NOT_REMOVABLE, "/dev/sdy"));
+    EXPECT_TRUE(check_block_device(machine.root(), "/dev/sdy", 8, 98, true).has_value());
+}
+
+TEST(SystemDrives, RootComesFromTheEnvironmentOnly) {
+    ASSERT_EQ(unsetenv("ORVELO_SYSTEM_ROOT"), 0);
+    EXPECT_EQ(system_root(), fs::path("/"));
+    ASSERT_EQ(setenv("ORVELO_SYSTEM_ROOT", "", 1), 0);
+    EXPECT_EQ(system_root(), fs::path("/"));
+    ASSERT_EQ(setenv("ORVELO_SYSTEM_ROOT", "/tmp/machine", 1), 0);
+    EXPECT_EQ(system_root(), fs::path("/tmp/machine"));
+    ASSERT_EQ(unsetenv("ORVELO_SYSTEM_ROOT"), 0);
+}
+
+}  // namespace
+}  // namespace orvelo::cli
