@@ -1,9 +1,11 @@
 // OrveloInstallerTest.exe: the product's program entry, plus a font probe for the Wine tests.
 // Another process cannot read a font handle, so a hidden window of class "OrveloFontProbe", on a
 // thread of its own, answers PROBE_FONT_HEIGHT for a control handle (wParam) with the height of
-// the font that control uses (0 when it has none). Everything else is the product's code.
+// the font that control uses (0 when it has none). The high-contrast switch is read from the
+// registry (high_contrast_switch.h). Everything else is the product's code.
 #include <windows.h>
 
+#include "high_contrast_switch.h"
 #include "ui/program.h"
 
 namespace {
@@ -42,6 +44,7 @@ DWORD WINAPI probe_thread(LPVOID) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    redirect_high_contrast_switch();
     const HANDLE thread = CreateThread(nullptr, 0, probe_thread, nullptr, 0, nullptr);
     if (thread != nullptr) {
         CloseHandle(thread);
