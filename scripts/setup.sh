@@ -8,7 +8,8 @@ ORVELO_PACKAGES="cmake ninja-build g++ git python3 googletest libgtest-dev libbe
     g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
     wine wine64 fonts-wine xvfb xdotool imagemagick
     zlib1g-dev libdeflate-dev libssl-dev libcurl4-openssl-dev openssl ca-certificates e2fsprogs
-    gdisk dosfstools mtools clang-16 libclang-rt-16-dev lld-16 qemu-system-x86 ovmf"
+    gdisk dosfstools mtools clang-16 libclang-rt-16-dev lld-16 qemu-system-x86 ovmf
+    osslsigncode"
 
 orvelo_install_missing() {
     local missing=()

@@ -56,6 +56,7 @@ constexpr std::array<Placement, 8> PLACEMENTS = {{
 }  // namespace
 
 u32 window_dpi = 96;
+bool high_contrast = false;
 SpinLock controls_lock;
 ControlSet controls;
 SpinLock fonts_lock;
@@ -114,6 +115,7 @@ void set_text(HWND control, std::string_view text) {
 
 void create_controls(HWND window) {
     window_dpi = std::max<u32>(GetDpiForWindow(window), 96);
+    read_high_contrast();
     // The one picture of the icon: painting scales it after a DPI change.
     const HICON icon = load_app_icon(GetModuleHandleW(nullptr), scaled(window_dpi, APP_ICON_SIZE));
     ControlSet made;
@@ -182,10 +184,22 @@ HBRUSH static_colours(HDC context, HWND control) {
         intro = controls.intro_label;
         status = controls.status_label;
     }
-    const bool grey = control == intro || control == status;
+    const bool grey = !high_contrast && (control == intro || control == status);
     SetTextColor(context, grey ? GREY_TEXT : GetSysColor(COLOR_WINDOWTEXT));
     SetBkMode(context, TRANSPARENT);
     return GetSysColorBrush(COLOR_WINDOW);
+}
+
+void read_high_contrast() {
+    HIGHCONTRASTW setting{};
+    setting.cbSize = sizeof setting;
+    high_contrast = SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof setting, &setting, 0) &&
+                    (setting.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
+void colours_changed(HWND window) {
+    read_high_contrast();
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void dpi_changed(HWND window, u32 new_dpi, const RECT& suggested) {

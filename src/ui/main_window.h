@@ -85,9 +85,21 @@ void layout_controls();
 // WM_PAINT: the icon, centred at the top.
 void paint(HWND window);
 
+// Whether the system's high-contrast theme was on when last read: read at creation and again
+// on every change of the system's colours or settings. Only the window thread touches it.
+extern bool high_contrast;
+
+// SystemParametersInfoW(SPI_GETHIGHCONTRAST) into high_contrast; off when the call fails.
+void read_high_contrast();
+
 // WM_CTLCOLORSTATIC: grey for the explanation and the status line, the window-text colour for
-// the other statics, all over the window's background; gives the brush.
+// the other statics, all over the window's background; gives the brush. Under a high-contrast
+// theme the grey, barely readable on its dark backgrounds, becomes the window-text colour too.
 HBRUSH static_colours(HDC context, HWND control);
+
+// WM_SYSCOLORCHANGE and WM_SETTINGCHANGE: reads the high-contrast setting again and repaints
+// the window with its controls.
+void colours_changed(HWND window);
 
 // WM_DPICHANGED: lays out for the new DPI, then takes the suggested window rectangle.
 void dpi_changed(HWND window, u32 new_dpi, const RECT& suggested);

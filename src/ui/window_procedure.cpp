@@ -242,6 +242,10 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM w_param
         case WM_CTLCOLORSTATIC:
             return reinterpret_cast<LRESULT>(
                 static_colours(reinterpret_cast<HDC>(w_param), reinterpret_cast<HWND>(l_param)));
+        case WM_SYSCOLORCHANGE:
+        case WM_SETTINGCHANGE:
+            colours_changed(window);
+            return DefWindowProcW(window, message, w_param, l_param);
         case WM_DEVICECHANGE:
             note_device_change(drive_list);
             return TRUE;

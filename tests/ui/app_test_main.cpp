@@ -3,10 +3,12 @@
 // class "OrveloFontProbe", on a thread of its own, answers PROBE_FONT_HEIGHT for a control
 // handle (wParam) with the height of the font that control uses (0 when it has none), and
 // PROBE_ERROR_MODE with GetErrorMode(), and PROBE_CLASS_ICONS for a window (wParam) with the
-// widths of its class's large icon (low word) and small icon (high word). Everything else is the
-// product's code.
+// widths of its class's large icon (low word) and small icon (high word). The high-contrast
+// switch is read from the registry (high_contrast_switch.h). Everything else is the product's
+// code.
 #include <windows.h>
 
+#include "high_contrast_switch.h"
 #include "ui/program.h"
 
 namespace {
@@ -69,6 +71,7 @@ DWORD WINAPI probe_thread(LPVOID) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    redirect_high_contrast_switch();
     const HANDLE thread = CreateThread(nullptr, 0, probe_thread, nullptr, 0, nullptr);
     if (thread != nullptr) {
         CloseHandle(thread);

@@ -8,8 +8,9 @@ test build of the program, whose disk 9 is a USB drive backed by a drive file (t
 
 Usage: window_test.py --product EXE --app EXE --inspector EXE --source DIR --work DIR SCENARIO
 Scenarios: layout-96, layout-120, layout-144, flow, failures, stop, close, tab-order, focus,
-           manifest, stray-end, replaced, download --server URL (a release on the local update
-           server; see download_test.sh).
+           manifest, stray-end, replaced, high-contrast, product-window (the --product exe opens
+           and quits), download --server URL (a release on the local update server; see
+           download_test.sh).
 """
 import argparse
 import json
@@ -651,6 +652,99 @@ def manifest(h):
               level.get("uiAccess") == "false", "requested execution level in " + exe)
 
 
+HIGH_CONTRAST_KEY = "HKCU\\Control Panel\\Accessibility\\HighContrast"
+GREY = (96, 96, 96)
+
+
+def colour_counts(path, dpi, control_index, colours):
+    """How many pixels of each colour lie in a control's rectangle of a client-area shot."""
+    _, _, _, _, x, y, width, height, _ = CONTROLS[control_index]
+    raw = subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (
+        scaled(dpi, width), scaled(dpi, height), scaled(dpi, x), scaled(dpi, y)), "+repage",
+        "-depth", "8", "rgb:-"], stdout=subprocess.PIPE, check=True, timeout=60).stdout
+    pixels = [tuple(raw[i:i + 3]) for i in range(0, len(raw), 3)]
+    return [pixels.count(colour) for colour in colours]
+
+
+def high_contrast(h):
+    """The explanation and the status line are grey. Switched to high contrast while the
+    window is open, they take the window-text colour at once, like the title: on the setting's
+    WM_SETTINGCHANGE, and back to grey on WM_SYSCOLORCHANGE after the switch is off again. (A
+    running Wine process keeps the system colours it started with, so the dark theme's own
+    colours are seen by the next start.) Under a dark high-contrast theme from the start, they
+    are the theme's yellow on black."""
+    h.detach_drive()
+    switch = os.path.join(os.path.dirname(h.args.inspector), "orvelo_theme_switch.exe")
+    yellow, black, white = (255, 255, 0), (0, 0, 0), (255, 255, 255)
+
+    def set_switch(on):
+        result = h.run([h.wine, "reg", "add", HIGH_CONTRAST_KEY, "/v", "Flags", "/t", "REG_SZ",
+                        "/d", "127" if on else "126", "/f"])
+        check(result.returncode == 0, "could not set the high-contrast switch")
+
+    def theme(*arguments):
+        check(h.run([h.wine, switch, *arguments]).returncode == 0, "theme switch %s" % (
+            arguments,))
+
+    def wait_for_colours(what, name, text, absent):
+        """Until the title, the explanation and the status line show `text` and no `absent`."""
+        deadline = time.monotonic() + 30
+        while True:
+            shot = h.screenshot(h.state(), name)
+            counts = [colour_counts(shot, 96, c, [text, absent]) for c in (TITLE, INTRO, STATUS)]
+            if all(present > 20 and other == 0 for present, other in counts):
+                return
+            check(time.monotonic() < deadline, "%s: pixels (text colour, %s) of the title, the "
+                  "explanation and the status line: %s" % (what, absent, counts))
+            time.sleep(0.5)
+
+    try:
+        set_switch(False)
+        h.start(h.args.app)
+        shot = h.screenshot(h.state(), "contrast-off.png")
+        for control in (INTRO, STATUS):
+            grey, dark = colour_counts(shot, 96, control, [GREY, black])
+            check(grey > 20 and dark == 0, "control %d without high contrast: %d grey and %d "
+                  "black pixels" % (control, grey, dark))
+        set_switch(True)
+        theme("announce")
+        wait_for_colours("switched on", "contrast-switched-on.png", black, GREY)
+        set_switch(False)
+        theme("colours", "ffffff", "000000")
+        shot = None
+        deadline = time.monotonic() + 30
+        while True:
+            shot = h.screenshot(h.state(), "contrast-switched-off.png")
+            counts = [colour_counts(shot, 96, c, [GREY]) for c in (INTRO, STATUS)]
+            if all(grey > 20 for (grey,) in counts):
+                break
+            check(time.monotonic() < deadline, "switched off: grey pixels %s" % counts)
+            time.sleep(0.5)
+        h.quit()
+        set_switch(True)
+        theme("colours", "000000", "ffff00")
+        h.start(h.args.app)
+        wait_for_colours("a dark theme", "contrast-dark.png", yellow, GREY)
+        shot = h.screenshot(h.state(), "contrast-dark.png")
+        check(colour_counts(shot, 96, STATUS, [white]) == [0], "the dark theme's background")
+        h.quit()
+    finally:
+        h.stop_program()
+        theme("colours", "ffffff", "000000")
+        h.run([h.wine, "reg", "delete", HIGH_CONTRAST_KEY, "/v", "Flags", "/f"])
+
+
+def product_window(h):
+    """The --product exe as shipped opens its window over the real system and ends with exit
+    code 0 on Quit."""
+    h.detach_drive()
+    state = h.start(h.args.product)
+    check(state["window"]["title"] == "Orvelo Installer", "title", state)
+    check(state["window"]["client"][2:] == [scaled(96, 520), scaled(96, 420)], "client size",
+          state)
+    h.quit()
+
+
 def download(h, server):
     """A downloaded release: the success box names the release's version (1.2 on the test
     server, which serves a release signed with the development key: download_test.sh)."""
@@ -692,6 +786,8 @@ def main():
         "manifest": lambda: manifest(h),
         "stray-end": lambda: stray_end(h),
         "replaced": lambda: replaced(h),
+        "high-contrast": lambda: high_contrast(h),
+        "product-window": lambda: product_window(h),
         "download": lambda: download(h, args.server),
     }
     try:
