@@ -231,6 +231,7 @@ TEST_F(InstallJobTest, EveryBodyPieceAfterTheFirstStartsOnAMebibyteBoundary) {
     image = test::make_gpt_image(sectors, {{34, sectors - 34}});
     fake_os().files[IMAGE_PATH] = image;
     fake_os().disks[DISK].bytes.assign(16 * 1024 * 1024, OLD_BYTE);
+    fake_os().disks[DISK].geometry->disk_size = 16 * 1024 * 1024;  // the drive as discovery saw it
     begin_job(status, DriveCandidate{"Kingston DataTraveler", 16 * 1024 * 1024, 9, 512});
     ASSERT_EQ(run().phase, JobPhase::Succeeded);
     const std::vector<std::string> calls = fake_calls_named({"set_file_pointer", "write_file"});
