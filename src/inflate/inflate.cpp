@@ -145,11 +145,14 @@ Status emit_byte(OutputWindow& out, u8 byte) {
 }
 
 // Copies a match of `length` bytes (3 to 258) from `distance` bytes back. Bytes are produced in
-// increasing order, so an overlapping match repeats its pattern. Whole words may run up to 31
-// bytes past the end of the match, into bytes that hold no data.
+// increasing order, so an overlapping match repeats its pattern; a long match that does not
+// overlap is one block copy. Whole words may run up to 31 bytes past the end of the match, into
+// bytes that hold no data.
 inline void copy_match(u8* destination, std::size_t distance, std::size_t length) {
     const u8* source = destination - distance;
-    if (distance >= 16) {
+    if (distance >= length && length > 64) {
+        std::memcpy(destination, source, length);
+    } else if (distance >= 16) {
         // Each word reads only bytes written before it. Most matches are short: two words
         // without a test first.
         std::memcpy(destination, source, 16);
@@ -162,11 +165,7 @@ inline void copy_match(u8* destination, std::size_t distance, std::size_t length
             std::memcpy(destination + done, source + done, 8);
         }
     } else if (distance == 1) {
-        const u64 repeated = u64{*source} * 0x0101010101010101u;
-        for (std::size_t done = 0; done < length; done += 16) {
-            std::memcpy(destination + done, &repeated, 8);
-            std::memcpy(destination + done + 8, &repeated, 8);
-        }
+        std::memset(destination, *source, length);
     } else {
         // The output repeats with period `distance`, so it also repeats with the first multiple
         // of `distance` that is at least 8: write that many bytes one by one, then words from
