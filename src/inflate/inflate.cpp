@@ -1,7 +1,6 @@
 #include "inflate/inflate.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -190,8 +189,7 @@ inline void copy_match(u8* destination, std::size_t distance, std::size_t length
 // (the structs are brought up to date before every call that reads them: a refill across
 // chunks, a search, a flush), one lookup resolves a code of any length, and a length or distance
 // code takes its extra bits in the same step when they are buffered.
-[[gnu::always_inline]] inline Status decode_block_codes_body(BitReader& in, OutputWindow& out,
-                                                             const BlockCodes& codes) {
+Status decode_block_codes(BitReader& in, OutputWindow& out, const BlockCodes& codes) {
     const u8* const chunk = in.chunk.get();
     u64 bits = in.bits;
     u32 bit_count = in.bit_count;
@@ -437,31 +435,6 @@ inline void copy_match(u8* destination, std::size_t distance, std::size_t length
     return {};
 }
 
-Status decode_block_codes_portable(BitReader& in, OutputWindow& out, const BlockCodes& codes) {
-    return decode_block_codes_body(in, out, codes);
-}
-
-#if defined(__x86_64__)
-// The same loop where the processor has BMI2, whose shifts by a variable count take one
-// instruction and leave the flags alone.
-[[gnu::target("bmi2")]] Status decode_block_codes_bmi2(BitReader& in, OutputWindow& out,
-                                                       const BlockCodes& codes) {
-    return decode_block_codes_body(in, out, codes);
-}
-#endif
-
-std::atomic<bool> force_portable{false};
-
-Status decode_block_codes(BitReader& in, OutputWindow& out, const BlockCodes& codes) {
-#if defined(__x86_64__)
-    static const bool has_bmi2 = __builtin_cpu_supports("bmi2");
-    if (has_bmi2 && !force_portable.load(std::memory_order_relaxed)) {
-        return decode_block_codes_bmi2(in, out, codes);
-    }
-#endif
-    return decode_block_codes_portable(in, out, codes);
-}
-
 Status stored_block(BitReader& in, OutputWindow& out) {
     const u32 skipped = in.bit_count & 7;
     in.bits >>= skipped;
@@ -602,10 +575,6 @@ Status dynamic_block(BitReader& in, OutputWindow& out) {
 }
 
 }  // namespace
-
-void inflate_force_portable(bool portable) {
-    force_portable.store(portable, std::memory_order_relaxed);
-}
 
 Status inflate(ByteSource& source, ByteSink& sink, u64 limit) {
     BitReader in = make_bit_reader(source);

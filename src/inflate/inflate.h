@@ -15,8 +15,4 @@ namespace orvelo {
 // the source's or sink's failure as it came.
 [[nodiscard]] Status inflate(ByteSource& source, ByteSink& sink, u64 limit);
 
-// Test and measurement switch: with `portable` true, later streams take the block decoder built
-// for any x86-64 processor even where a faster build of the same code could run.
-void inflate_force_portable(bool portable);
-
 }  // namespace orvelo

@@ -470,21 +470,6 @@ TEST_P(InflateSuccess, GivesItsOutput) {
 INSTANTIATE_TEST_SUITE_P(HandMadeStreams, InflateSuccess, testing::ValuesIn(success_cases()),
                          printable_name);
 
-// The block decoder built for any x86-64 processor gives the same answers as the one the
-// processor may prefer.
-TEST(InflatePortableBuild, GivesTheSameOutputsAndTexts) {
-    inflate_force_portable(true);
-    for (const Case& c : success_cases()) {
-        const test::Outcome outcome = run_inflate(c.stream, c.limit, test::WHOLE_CHUNKS);
-        EXPECT_EQ(outcome.error(), "") << c.name;
-        EXPECT_EQ(std::string(outcome.output.begin(), outcome.output.end()), c.output) << c.name;
-    }
-    for (const Case& c : failure_cases()) {
-        EXPECT_EQ(run_inflate(c.stream, c.limit, test::WHOLE_CHUNKS).error(), c.error) << c.name;
-    }
-    inflate_force_portable(false);
-}
-
 // 196605 stored bytes leave the window in calls of 65536, then 32768 as often as the window
 // fills again, then the rest.
 TEST(InflateWindow, HandsOutputOnInTheWindowsPieces) {
