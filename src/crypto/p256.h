@@ -11,6 +11,10 @@
 
 #include "core/types.h"
 
+#if defined(__x86_64__)
+#include <x86intrin.h>
+#endif
+
 namespace orvelo {
 
 __extension__ typedef unsigned __int128 u128;
@@ -78,45 +82,90 @@ constexpr bool is_zero(const Limbs& x) {
 
 // ---- Arithmetic modulo m ----
 
+namespace p256_detail {
+
+// a + b + carry_in (0 or 1): the low 64 bits, carry_in becomes the carry out. At run time on
+// x86-64 the add-with-carry instruction; in constant evaluation the same sum in 128 bits.
+[[gnu::always_inline]] constexpr u64 add_carry(u64 a, u64 b, u64& carry) {
+#if defined(__x86_64__)
+    if
+        !consteval {
+            unsigned long long sum = 0;
+            carry = _addcarry_u64(static_cast<unsigned char>(carry), a, b, &sum);
+            return sum;
+        }
+#endif
+    const u128 sum = u128(a) + b + carry;
+    carry = static_cast<u64>(sum >> 64);
+    return static_cast<u64>(sum);
+}
+
+// a − b − borrow_in (0 or 1): the low 64 bits, borrow_in becomes the borrow out.
+[[gnu::always_inline]] constexpr u64 sub_borrow(u64 a, u64 b, u64& borrow) {
+#if defined(__x86_64__)
+    if
+        !consteval {
+            unsigned long long difference = 0;
+            borrow = _subborrow_u64(static_cast<unsigned char>(borrow), a, b, &difference);
+            return difference;
+        }
+#endif
+    const u128 difference = u128(a) - b - borrow;
+    borrow = static_cast<u64>(difference >> 64) & 1;
+    return static_cast<u64>(difference);
+}
+
+// low word of t + a·b + carry; carry becomes the high word (the sum fits in 128 bits).
+[[gnu::always_inline]] constexpr u64 multiply_add(u64 t, u64 a, u64 b, u64& carry) {
+    const u128 sum = u128(a) * b + t + carry;
+    carry = static_cast<u64>(sum >> 64);
+    return static_cast<u64>(sum);
+}
+
+// One CIOS step on the five-word accumulator t (t[4] is 0 or 1 between steps): t += a·b_i,
+// then t = (t + q·m) / 2^64 with q chosen so that the division is exact.
+[[gnu::always_inline]] constexpr void mont_step(u64 (&t)[5], const FieldElement& a, u64 b_i,
+                                                const Modulus& modulus) {
+    u64 carry = 0;
+    t[0] = multiply_add(t[0], a[0], b_i, carry);
+    t[1] = multiply_add(t[1], a[1], b_i, carry);
+    t[2] = multiply_add(t[2], a[2], b_i, carry);
+    t[3] = multiply_add(t[3], a[3], b_i, carry);
+    const u128 top = u128(t[4]) + carry;
+    const u64 t4 = static_cast<u64>(top);
+    const u64 t5 = static_cast<u64>(top >> 64);
+    const u64 q = t[0] * modulus.m_prime;
+    // t[0] + q·m[0] is 0 mod 2^64 by the choice of q; only its carry survives the shift.
+    carry = 0;
+    (void)multiply_add(t[0], q, modulus.m[0], carry);
+    t[0] = multiply_add(t[1], q, modulus.m[1], carry);
+    t[1] = multiply_add(t[2], q, modulus.m[2], carry);
+    t[2] = multiply_add(t[3], q, modulus.m[3], carry);
+    const u128 last = u128(t4) + carry;
+    t[3] = static_cast<u64>(last);
+    t[4] = t5 + static_cast<u64>(last >> 64);
+}
+
+}  // namespace p256_detail
+
 // a·b·R^-1 mod m for a, b < m, by word-serial Montgomery multiplication (CIOS). The accumulator
 // t stays below 2m: after each of the four steps t = (t + b_i·a + q·m) / 2^64 < 2m, so at the
 // end it is four words plus a top word of 0 or 1, and one conditional subtraction brings it
 // below m.
 constexpr FieldElement mont_mul(const FieldElement& a, const FieldElement& b,
                                 const Modulus& modulus) {
-    u64 t[6] = {0, 0, 0, 0, 0, 0};
-    for (int i = 0; i < 4; ++i) {
-        u64 carry = 0;
-        for (int j = 0; j < 4; ++j) {
-            const u128 sum = u128(a[j]) * b[i] + t[j] + carry;
-            t[j] = static_cast<u64>(sum);
-            carry = static_cast<u64>(sum >> 64);
-        }
-        u128 sum = u128(t[4]) + carry;
-        t[4] = static_cast<u64>(sum);
-        t[5] += static_cast<u64>(sum >> 64);
-
-        const u64 q = t[0] * modulus.m_prime;
-        // t[0] + q·m[0] is 0 mod 2^64 by the choice of q; only its carry survives the shift.
-        sum = u128(q) * modulus.m[0] + t[0];
-        carry = static_cast<u64>(sum >> 64);
-        for (int j = 1; j < 4; ++j) {
-            sum = u128(q) * modulus.m[j] + t[j] + carry;
-            t[j - 1] = static_cast<u64>(sum);
-            carry = static_cast<u64>(sum >> 64);
-        }
-        sum = u128(t[4]) + carry;
-        t[3] = static_cast<u64>(sum);
-        t[4] = t[5] + static_cast<u64>(sum >> 64);
-        t[5] = 0;
-    }
-    FieldElement u = {};
+    // Four steps written out (no loops), so that with a constant modulus the compiler folds
+    // its words into the products (for p: m' = 1 and a zero word).
+    u64 t[5] = {0, 0, 0, 0, 0};
+    p256_detail::mont_step(t, a, b[0], modulus);
+    p256_detail::mont_step(t, a, b[1], modulus);
+    p256_detail::mont_step(t, a, b[2], modulus);
+    p256_detail::mont_step(t, a, b[3], modulus);
     u64 borrow = 0;
-    for (int j = 0; j < 4; ++j) {
-        const u128 diff = u128(t[j]) - modulus.m[j] - borrow;
-        u[j] = static_cast<u64>(diff);
-        borrow = static_cast<u64>(diff >> 64) & 1;
-    }
+    const FieldElement u = {p256_detail::sub_borrow(t[0], modulus.m[0], borrow),
+                            p256_detail::sub_borrow(t[1], modulus.m[1], borrow),
+                            p256_detail::sub_borrow(t[2], modulus.m[2], borrow),
+                            p256_detail::sub_borrow(t[3], modulus.m[3], borrow)};
     if (borrow != 0 && t[4] == 0) {
         return FieldElement{t[0], t[1], t[2], t[3]};
     }
@@ -127,45 +176,35 @@ constexpr FieldElement mont_mul(const FieldElement& a, const FieldElement& b,
 // it borrows without that carry. The choice is a mask, not a branch.
 constexpr FieldElement mod_add(const FieldElement& a, const FieldElement& b,
                                const Modulus& modulus) {
-    FieldElement s = {};
+    using p256_detail::add_carry;
+    using p256_detail::sub_borrow;
     u64 carry = 0;
-    for (int j = 0; j < 4; ++j) {
-        const u128 sum = u128(a[j]) + b[j] + carry;
-        s[j] = static_cast<u64>(sum);
-        carry = static_cast<u64>(sum >> 64);
-    }
-    FieldElement u = {};
+    const u64 s0 = add_carry(a[0], b[0], carry);
+    const u64 s1 = add_carry(a[1], b[1], carry);
+    const u64 s2 = add_carry(a[2], b[2], carry);
+    const u64 s3 = add_carry(a[3], b[3], carry);
     u64 borrow = 0;
-    for (int j = 0; j < 4; ++j) {
-        const u128 diff = u128(s[j]) - modulus.m[j] - borrow;
-        u[j] = static_cast<u64>(diff);
-        borrow = static_cast<u64>(diff >> 64) & 1;
-    }
+    const u64 u0 = sub_borrow(s0, modulus.m[0], borrow);
+    const u64 u1 = sub_borrow(s1, modulus.m[1], borrow);
+    const u64 u2 = sub_borrow(s2, modulus.m[2], borrow);
+    const u64 u3 = sub_borrow(s3, modulus.m[3], borrow);
     const u64 keep_s = u64{0} - (borrow & (carry ^ 1));
-    FieldElement result = {};
-    for (int j = 0; j < 4; ++j) {
-        result[j] = (s[j] & keep_s) | (u[j] & ~keep_s);
-    }
-    return result;
+    return {(s0 & keep_s) | (u0 & ~keep_s), (s1 & keep_s) | (u1 & ~keep_s),
+            (s2 & keep_s) | (u2 & ~keep_s), (s3 & keep_s) | (u3 & ~keep_s)};
 }
 
 // (a − b) mod m for a, b < m: a negative difference wraps at 2^256, and adding m brings it back.
 constexpr FieldElement mod_sub(const FieldElement& a, const FieldElement& b,
                                const Modulus& modulus) {
-    FieldElement d = {};
+    using p256_detail::add_carry;
+    using p256_detail::sub_borrow;
     u64 borrow = 0;
-    for (int j = 0; j < 4; ++j) {
-        const u128 diff = u128(a[j]) - b[j] - borrow;
-        d[j] = static_cast<u64>(diff);
-        borrow = static_cast<u64>(diff >> 64) & 1;
-    }
+    FieldElement d = {sub_borrow(a[0], b[0], borrow), sub_borrow(a[1], b[1], borrow),
+                      sub_borrow(a[2], b[2], borrow), sub_borrow(a[3], b[3], borrow)};
     if (borrow != 0) {
         u64 carry = 0;
-        for (int j = 0; j < 4; ++j) {
-            const u128 sum = u128(d[j]) + modulus.m[j] + carry;
-            d[j] = static_cast<u64>(sum);
-            carry = static_cast<u64>(sum >> 64);
-        }
+        d = {add_carry(d[0], modulus.m[0], carry), add_carry(d[1], modulus.m[1], carry),
+             add_carry(d[2], modulus.m[2], carry), add_carry(d[3], modulus.m[3], carry)};
     }
     return d;
 }

@@ -374,6 +374,62 @@ std::vector<Case> success_cases() {
         code.lit(w, 256);
         add("CodesOfEveryLength", w.bytes(), expected + "z");
     }
+    {
+        // Length and distance codes on both sides of the one-lookup tables' levels: the
+        // literal/length table resolves 11 bits at once and the distance table 8, longer codes
+        // through a second table. Literal/length: 'a' to 'j' get 1 to 10 bits, length symbols
+        // 265 (11 or 12) 11 bits and 266 (13 or 14) 12 bits, 'k' 13, 'l' 14, and 256 and 269
+        // (19 to 22) 15 bits. Distance symbol k gets k + 1 bits (k = 0..13): symbol 7 (13 to
+        // 16) 8 bits, symbol 8 (17 to 24) 9 bits; symbols 14 (129 to 192) and 15 get 15 bits.
+        std::vector<u8> lit(270, 0);
+        for (u32 k = 0; k < 10; ++k) {
+            lit['a' + k] = static_cast<u8>(k + 1);
+        }
+        lit[265] = 11;
+        lit[266] = 12;
+        lit['k'] = 13;
+        lit['l'] = 14;
+        lit[256] = 15;
+        lit[269] = 15;
+        std::vector<u8> dist(16, 0);
+        for (u32 k = 0; k < 14; ++k) {
+            dist[k] = static_cast<u8>(k + 1);
+        }
+        dist[14] = 15;
+        dist[15] = 15;
+        const DynamicCode code(lit, dist);
+        DeflateWriter w;
+        code.header(w, true);
+        std::string expected;
+        for (char c : std::string_view("abcdefghijkl")) {
+            code.lit(w, static_cast<u8>(c));
+            expected += c;
+        }
+        // Matches as (length, distance): each symbol's code, then its extra bits.
+        auto match = [&](u32 length, u32 distance) {
+            const DeflateWriter::LengthCode l = DeflateWriter::length_code(length);
+            code.lit(w, l.symbol);
+            w.bits(l.extra, l.extra_bits);
+            const DeflateWriter::LengthCode d = DeflateWriter::distance_code(distance);
+            code.dist(w, d.symbol);
+            w.bits(d.extra, d.extra_bits);
+            for (u32 i = 0; i < length; ++i) {
+                expected += expected[expected.size() - distance];
+            }
+        };
+        match(12, 12);  // 11-bit length code, 7-bit distance code
+        match(13, 16);  // 12-bit length code, 8-bit distance code
+        match(13, 20);  // 12-bit length code, 9-bit distance code
+        for (int i = 0; i < 6; ++i) {
+            match(22, 9);  // 15-bit length code
+        }
+        match(14, 22);   // 12-bit length code with its extra bit, 9-bit distance code
+        match(21, 190);  // 15-bit length code, 15-bit distance code with 6 extra bits
+        match(11, 129);  // 11-bit length code, 15-bit distance code
+        code.lit(w, 'k');
+        code.lit(w, 256);
+        add("LengthAndDistanceCodesAcrossTheTableLevels", w.bytes(), expected + "k");
+    }
     return cases;
 }
 
