@@ -7,7 +7,6 @@
 
 #include "core/messages.h"
 #include "inflate/bit_reader.h"
-#include "inflate/decode_table.h"
 #include "inflate/huffman_table.h"
 #include "inflate/output_window.h"
 
@@ -105,29 +104,6 @@ Result<u32> decode_symbol(BitReader& reader, const HuffmanTable& table) {
     return decode_symbol_slowly(reader, table);
 }
 
-// The two codes of one block: canonical (for the search) and as lookup tables.
-struct BlockCodes {
-    HuffmanTable lit;
-    HuffmanTable dist;
-    LitLenTable lit_table;
-    DistanceTable dist_table;
-};
-
-// Builds the codes of a block from its literal/length and distance code lengths, the
-// literal/length code first, so that an over-subscribed code fails where it always did.
-Status build_block_codes(BlockCodes& codes, std::span<const u8> lit_lengths,
-                         std::span<const u8> dist_lengths) {
-    if (Status built = build_huffman_table(codes.lit, lit_lengths); !built) {
-        return built;
-    }
-    if (Status built = build_huffman_table(codes.dist, dist_lengths); !built) {
-        return built;
-    }
-    build_litlen_table(codes.lit_table, codes.lit);
-    build_distance_table(codes.dist_table, codes.dist);
-    return {};
-}
-
 // One literal or stored byte into the window.
 Status emit_byte(OutputWindow& out, u8 byte) {
     if (out.fill == WINDOW_BYTES) {
@@ -143,25 +119,15 @@ Status emit_byte(OutputWindow& out, u8 byte) {
     return {};
 }
 
-// Copies a match of `length` bytes (3 to 258) from `distance` bytes back. Bytes are produced in
-// increasing order, so an overlapping match repeats its pattern; a long match that does not
-// overlap is one block copy. Whole words may run up to 31 bytes past the end of the match, into
-// bytes that hold no data.
+// Copies a match of `length` bytes from `distance` bytes back. Bytes are produced in increasing
+// order, so an overlapping match repeats its pattern. Whole words may run up to 15 bytes past
+// the end of the match, into bytes that hold no data.
 inline void copy_match(u8* destination, std::size_t distance, std::size_t length) {
     const u8* source = destination - distance;
-    if (distance >= length && length > 64) {
-        std::memcpy(destination, source, length);
-    } else if (distance >= 16) {
-        // Each word reads only bytes written before it. Most matches are short: two words
-        // without a test first.
-        std::memcpy(destination, source, 16);
-        std::memcpy(destination + 16, source + 16, 16);
-        for (std::size_t done = 32; done < length; done += 16) {
+    if (distance >= 16) {
+        // Each word reads only bytes written before it.
+        for (std::size_t done = 0; done < length; done += 16) {
             std::memcpy(destination + done, source + done, 16);
-        }
-    } else if (distance >= 8) {
-        for (std::size_t done = 0; done < length; done += 8) {
-            std::memcpy(destination + done, source + done, 8);
         }
     } else if (distance == 1) {
         std::memset(destination, *source, length);
@@ -169,7 +135,7 @@ inline void copy_match(u8* destination, std::size_t distance, std::size_t length
         // The output repeats with period `distance`, so it also repeats with the first multiple
         // of `distance` that is at least 8: write that many bytes one by one, then words from
         // that far back.
-        static constexpr u8 PERIOD[8] = {0, 0, 8, 9, 8, 10, 12, 14};
+        static constexpr u8 PERIOD[16] = {0, 0, 8, 9, 8, 10, 12, 14, 8, 9, 10, 11, 12, 13, 14, 15};
         const std::size_t period = PERIOD[distance];
         const std::size_t head = std::min(period, length);
         for (std::size_t done = 0; done < head; ++done) {
@@ -182,14 +148,11 @@ inline void copy_match(u8* destination, std::size_t distance, std::size_t length
 }
 
 // The decoder's workhorse: literal/length and distance symbols until the end of the block. It
-// behaves exactly like taking each step through get_bits, decode_symbol and emit_byte: the bit
-// buffer is refilled at the same points (before a symbol when 9 bits or fewer are buffered,
-// before extra bits when too few are), so the source is called at the same moments. What it
-// does differently is only faster: the hot fields of the reader and the window live in locals
-// (the structs are brought up to date before every call that reads them: a refill across
-// chunks, a search, a flush), one lookup resolves a code of any length, and a length or distance
-// code takes its extra bits in the same step when they are buffered.
-Status decode_block_codes(BitReader& in, OutputWindow& out, const BlockCodes& codes) {
+// behaves exactly like taking each step through get_bits, decode_symbol and emit_byte, only with
+// the hot fields of the reader and the window held in locals; the structs are brought up to date
+// before every call that reads them (a refill across chunks, a slow decode, a flush).
+Status decode_block_codes(BitReader& in, OutputWindow& out, const HuffmanTable& lit,
+                          const HuffmanTable& dist) {
     const u8* const chunk = in.chunk.get();
     u64 bits = in.bits;
     u32 bit_count = in.bit_count;
@@ -251,29 +214,20 @@ Status decode_block_codes(BitReader& in, OutputWindow& out, const BlockCodes& co
         bit_count -= n;
         return {};
     };
-    auto drop = [&](u32 n) {
-        bits >>= n;
-        bit_count -= n;
-    };
-    // A length or distance: base plus its extra bits, taken with the code when buffered.
-    auto take_value = [&](u32 entry, u32 code_length, u32& value) -> Status {
-        const u32 extra_bits = (entry >> 8) & 15;
-        const u32 total = code_length + extra_bits;
-        if (total <= bit_count) [[likely]] {
-            value =
-                (entry >> 16) + static_cast<u32>((bits & ((u64{1} << total) - 1)) >> code_length);
-            drop(total);
+    auto decode = [&](const HuffmanTable& table, u32& symbol) -> Status {
+        if (bit_count <= FAST_BITS - 1) {
+            if (Status refilled = refill_bits(); !refilled) {
+                return refilled;
+            }
+        }
+        const u32 entry = table.fast[bits & FAST_MASK];
+        const u32 length = entry & 15;
+        if (length != 0 && bit_count >= length) [[likely]] {
+            bits >>= length;
+            bit_count -= length;
+            symbol = entry >> 4;
             return {};
         }
-        drop(code_length);
-        u32 extra = 0;
-        if (Status got = take_bits(extra_bits, extra); !got) {
-            return got;
-        }
-        value = (entry >> 16) + extra;
-        return {};
-    };
-    auto search = [&](const HuffmanTable& table, u32& symbol) -> Status {
         store();
         Result<u32> decoded = decode_symbol_slowly(in, table);
         load();
@@ -289,126 +243,47 @@ Status decode_block_codes(BitReader& in, OutputWindow& out, const BlockCodes& co
         load();
         return flushed;
     };
-    // emit_byte(), on the locals.
-    auto emit_literal = [&](u8 byte) -> Status {
-        if (fill >= fill_end) [[unlikely]] {
-            if (fill == WINDOW_BYTES) {
-                if (Status flushed = flush(); !flushed) {
-                    return flushed;
-                }
-            }
-            if (base + fill >= limit) {
-                return fail_with(msg::INFLATE_LARGER_THAN_STATED);
-            }
-        }
-        window[fill++] = byte;
-        return {};
-    };
 
-    // The start of decode_symbol for the next literal/length symbol: the refill it may need and
-    // the lookup. A match looks its successor up before copying, so that the lookup's latency
-    // overlaps the copy.
-    u32 entry = 0;
-    auto look_up_next = [&]() -> Status {
-        if (bit_count <= FAST_BITS - 1) {
-            if (Status refilled = refill_bits(); !refilled) {
-                return refilled;
-            }
-        }
-        entry = lookup_entry<LITLEN_ROOT_BITS>(codes.lit_table.entries, bits);
-        return {};
-    };
-
-    if (Status looked = look_up_next(); !looked) {
-        return looked;
-    }
     for (;;) {
-        std::size_t length = 0;
-        const u32 code_length = entry & ENTRY_LENGTH_MASK;
-        // code_length - 1 < bit_count: a code is resolved and all of its bits are buffered.
-        if (code_length - 1 < bit_count) [[likely]] {
-            if (entry & ENTRY_LITERAL) {
-                drop(code_length);
-                const u32 second_length = (entry >> 8) & 15;
-                // A second literal in the same lookup, when its bits are buffered and the step
-                // by step decoder would not refill before it (more than 9 bits left).
-                // The second code fits in the root bits with the first, so it is at most 10 bits.
-                if (second_length != 0 && bit_count > FAST_BITS - 1 && fill + 2 <= fill_end)
-                    [[likely]] {
-                    drop(second_length);
-                    window[fill] = static_cast<u8>(entry >> 16);
-                    window[fill + 1] = static_cast<u8>(entry >> 24);
-                    fill += 2;
-                } else if (Status emitted = emit_literal(static_cast<u8>(entry >> 16)); !emitted) {
-                    return emitted;
-                }
-                if (Status looked = look_up_next(); !looked) {
-                    return looked;
-                }
-                continue;
-            }
-            if (entry & ENTRY_END_OF_BLOCK) {
-                drop(code_length);
-                break;
-            }
-            u32 value = 0;
-            if (Status got = take_value(entry, code_length, value); !got) {
-                return got;
-            }
-            length = value;
-        } else {
-            u32 symbol = 0;
-            if (Status found = search(codes.lit, symbol); !found) {
-                return found;
-            }
-            if (symbol < 256) {
-                if (Status emitted = emit_literal(static_cast<u8>(symbol)); !emitted) {
-                    return emitted;
-                }
-                if (Status looked = look_up_next(); !looked) {
-                    return looked;
-                }
-                continue;
-            }
-            if (symbol == END_OF_BLOCK) {
-                break;
-            }
-            if (symbol > LAST_LENGTH_SYMBOL) {
-                return fail_with(msg::INFLATE_INVALID_LENGTH_CODE);
-            }
-            u32 extra = 0;
-            if (Status got = take_bits(LENGTH_EXTRA[symbol - 257], extra); !got) {
-                return got;
-            }
-            length = LENGTH_BASE[symbol - 257] + extra;
+        u32 symbol = 0;
+        if (Status decoded = decode(lit, symbol); !decoded) {
+            return decoded;
         }
+        if (symbol < 256) {
+            if (fill >= fill_end) [[unlikely]] {
+                if (fill == WINDOW_BYTES) {
+                    if (Status flushed = flush(); !flushed) {
+                        return flushed;
+                    }
+                }
+                if (base + fill >= limit) {
+                    return fail_with(msg::INFLATE_LARGER_THAN_STATED);
+                }
+            }
+            window[fill++] = static_cast<u8>(symbol);
+            continue;
+        }
+        if (symbol == END_OF_BLOCK) {
+            break;
+        }
+        if (symbol > LAST_LENGTH_SYMBOL) {
+            return fail_with(msg::INFLATE_INVALID_LENGTH_CODE);
+        }
+        u32 extra = 0;
+        if (Status got = take_bits(LENGTH_EXTRA[symbol - 257], extra); !got) {
+            return got;
+        }
+        const std::size_t length = LENGTH_BASE[symbol - 257] + extra;
 
-        if (bit_count <= FAST_BITS - 1) {
-            if (Status refilled = refill_bits(); !refilled) {
-                return refilled;
-            }
+        // A distance table holds at most 30 symbols, so the symbol indexes the tables.
+        u32 distance_symbol = 0;
+        if (Status decoded = decode(dist, distance_symbol); !decoded) {
+            return decoded;
         }
-        std::size_t distance = 0;
-        const u32 distance_entry = lookup_entry<DISTANCE_ROOT_BITS>(codes.dist_table.entries, bits);
-        const u32 distance_code_length = distance_entry & ENTRY_LENGTH_MASK;
-        if (distance_code_length - 1 < bit_count) [[likely]] {
-            u32 value = 0;
-            if (Status got = take_value(distance_entry, distance_code_length, value); !got) {
-                return got;
-            }
-            distance = value;
-        } else {
-            // A distance table holds at most 30 symbols, so the symbol indexes the tables.
-            u32 symbol = 0;
-            if (Status found = search(codes.dist, symbol); !found) {
-                return found;
-            }
-            u32 extra = 0;
-            if (Status got = take_bits(DISTANCE_EXTRA[symbol], extra); !got) {
-                return got;
-            }
-            distance = DISTANCE_BASE[symbol] + extra;
+        if (Status got = take_bits(DISTANCE_EXTRA[distance_symbol], extra); !got) {
+            return got;
         }
+        const std::size_t distance = DISTANCE_BASE[distance_symbol] + extra;
         if (distance > base + fill || distance > HISTORY_BYTES) {
             return fail_with(msg::INFLATE_DISTANCE_TOO_FAR);
         }
@@ -422,13 +297,8 @@ Status decode_block_codes(BitReader& in, OutputWindow& out, const BlockCodes& co
                 }
             }
         }
-        // The window is final until the copy (flushed or not), and the copy touches no bit.
-        u8* const destination = window + fill;
-        if (Status looked = look_up_next(); !looked) {
-            return looked;
-        }
         // fill >= min(total_out, HISTORY_BYTES) >= distance, so the match starts in the window.
-        copy_match(destination, distance, length);
+        copy_match(window + fill, distance, length);
         fill += length;
     }
     store();
@@ -564,14 +434,18 @@ Status dynamic_block(BitReader& in, OutputWindow& out) {
         return fail_with(msg::INFLATE_NO_END_OF_BLOCK);
     }
 
-    auto codes = std::make_unique_for_overwrite<BlockCodes>();
-    if (Status built =
-            build_block_codes(*codes, std::span<const u8>(lengths, literal_count),
-                              std::span<const u8>(lengths + literal_count, distance_count));
+    auto lit = std::make_unique<HuffmanTable>();
+    if (Status built = build_huffman_table(*lit, std::span<const u8>(lengths, literal_count));
         !built) {
         return built;
     }
-    return decode_block_codes(in, out, *codes);
+    auto dist = std::make_unique<HuffmanTable>();
+    if (Status built = build_huffman_table(
+            *dist, std::span<const u8>(lengths + literal_count, distance_count));
+        !built) {
+        return built;
+    }
+    return decode_block_codes(in, out, *lit, *dist);
 }
 
 }  // namespace
@@ -585,11 +459,15 @@ Status inflate(ByteSource& source, ByteSink& sink, u64 limit) {
     std::fill_n(fixed_lengths + 144, 112, 9);
     std::fill_n(fixed_lengths + 256, 24, 7);
     std::fill_n(fixed_lengths + 280, 8, 8);
-    u8 fixed_distance_lengths[30];
+    auto fixed_lit = std::make_unique<HuffmanTable>();
+    if (Status built = build_huffman_table(*fixed_lit, fixed_lengths); !built) {
+        return built;
+    }
     // Thirty codes of five bits: the patterns of distance symbols 30 and 31 stay unassigned.
-    std::fill_n(fixed_distance_lengths, 30, 5);
-    auto fixed = std::make_unique_for_overwrite<BlockCodes>();
-    if (Status built = build_block_codes(*fixed, fixed_lengths, fixed_distance_lengths); !built) {
+    std::fill_n(fixed_lengths, 30, 5);
+    auto fixed_dist = std::make_unique<HuffmanTable>();
+    if (Status built = build_huffman_table(*fixed_dist, std::span<const u8>(fixed_lengths, 30));
+        !built) {
         return built;
     }
 
@@ -608,7 +486,7 @@ Status inflate(ByteSource& source, ByteSink& sink, u64 limit) {
                 decoded = stored_block(in, out);
                 break;
             case 1:
-                decoded = decode_block_codes(in, out, *fixed);
+                decoded = decode_block_codes(in, out, *fixed_lit, *fixed_dist);
                 break;
             case 2:
                 decoded = dynamic_block(in, out);

@@ -13,8 +13,8 @@ namespace orvelo {
 
 inline constexpr std::size_t WINDOW_BYTES = 65536;
 inline constexpr std::size_t HISTORY_BYTES = 32768;  // the farthest a back-reference reaches
-// Room after the window for copies that move whole words and may run up to 31 bytes past the
-// match's end; nothing there is ever read as data.
+// Room after the window for copies that move whole 16-byte words and may run up to 15 bytes
+// past the match's end; nothing there is ever read as data.
 inline constexpr std::size_t WINDOW_SLACK_BYTES = 32;
 // The window slides forward through a larger allocation at each flush and moves back to its
 // start only when it reaches the end, so most flushes move no bytes.
