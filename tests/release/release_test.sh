@@ -69,22 +69,9 @@ osslsigncode verify -in "$signed" -CAfile "$work/cert.pem" >"$work/verify.txt" 2
 grep -q '^Signature verification: ok' "$work/verify.txt" || fail "no 'ok' verdict"
 grep -q '^Message digest algorithm  : SHA256' "$work/verify.txt" || fail "not signed with SHA-256"
 echo "osslsigncode verify: $(grep '^Signature verification' "$work/verify.txt")"
-# The content the signature covers is the reproducible exe's, byte for byte: signing changes only
-# the PE checksum and the certificate table's directory entry, and appends the signature after
-# the built bytes. (Read from the PE layout rather than with osslsigncode's extract-data, which
-# Debian 12's osslsigncode 2.5 lacks.)
-python3 - "$signed" "$product" <<'PY' || fail "the signed exe is not the built exe"
-import struct, sys
-signed, built = (open(name, "rb").read() for name in sys.argv[1:])
-optional = struct.unpack_from("<I", built, 0x3C)[0] + 24
-assert struct.unpack_from("<H", built, optional)[0] == 0x20B, "not a PE32+ image"
-checksum, certificates = optional + 64, optional + 112 + 4 * 8
-offset, size = struct.unpack_from("<II", signed, certificates)
-def covered(image):
-    return image[:checksum] + image[checksum + 4:certificates] + image[certificates + 8:len(built)]
-sys.exit(0 if offset >= len(built) and offset + size == len(signed) and
-         covered(signed) == covered(built) else 1)
-PY
+# The content the signature covers is the reproducible exe's, byte for byte.
+python3 "$source_dir/tools/compare-signed-exe" "$signed" "$product" >/dev/null ||
+    fail "the signed exe is not the built exe"
 # One changed byte in the code: the signature no longer holds.
 cp "$signed" "$work/changed.exe"
 python3 -c 'import sys
