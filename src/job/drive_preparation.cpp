@@ -5,8 +5,8 @@
 #include "core/format.h"
 #include "core/messages.h"
 #include "drive/storage_requests.h"
-#include "os/system.h"
 #include "job/drive_identity.h"
+#include "os/system.h"
 
 namespace orvelo {
 namespace {

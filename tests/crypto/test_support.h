@@ -1,5 +1,5 @@
-// Helpers shared by the crypto tests: reading the test data in tests/data (natively and under Wine),
-// hexadecimal, the "key = value" files of the NIST vectors and a small JSON reader for the
+// Helpers shared by the crypto tests: reading the test data in tests/data (natively and under
+// Wine), hexadecimal, the "key = value" files of the NIST vectors and a small JSON reader for the
 // Wycheproof files.
 #pragma once
 

@@ -19,7 +19,8 @@
 namespace orvelo {
 namespace {
 
-const std::filesystem::path VECTORS = std::filesystem::path(ORVELO_TEST_DATA_DIR) / "vectors/inflate";
+const std::filesystem::path VECTORS =
+    std::filesystem::path(ORVELO_TEST_DATA_DIR) / "vectors/inflate";
 
 std::vector<u8> read_file(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
