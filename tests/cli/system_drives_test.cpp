@@ -20,7 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct DiskSpec {
+struct FixtureDisk {
     std::string name;
     std::string device_path;  // below sys/devices, the folder that holds block/{name}
     std::string number;       // "major:minor"
@@ -42,27 +42,28 @@ class Machine {
 
     [[nodiscard]] const fs::path& root() const { return root_; }
 
-    void disk(const DiskSpec& spec) {
-        const fs::path folder = root_ / "sys/devices" / spec.device_path / "block" / spec.name;
+    void disk(const FixtureDisk& fixture) {
+        const fs::path folder =
+            root_ / "sys/devices" / fixture.device_path / "block" / fixture.name;
         fs::create_directories(folder / "queue");
         fs::create_directories(folder / "device");
-        write(folder / "size", std::to_string(spec.sectors));
-        write(folder / "removable", spec.removable ? "1" : "0");
-        write(folder / "dev", spec.number);
+        write(folder / "size", std::to_string(fixture.sectors));
+        write(folder / "removable", fixture.removable ? "1" : "0");
+        write(folder / "dev", fixture.number);
         write(folder / "queue/logical_block_size", "512");
         // sysfs pads vendor and model with spaces.
-        if (!spec.vendor.empty())
-            write(folder / "device/vendor", spec.vendor + "   ");
-        if (!spec.model.empty())
-            write(folder / "device/model", spec.model + "  ");
-        if (!spec.card_name.empty())
-            write(folder / "device/name", spec.card_name);
-        if (!spec.scsi_type.empty())
-            write(folder / "device/type", spec.scsi_type);
-        link(root_ / "sys/block" / spec.name, folder);
-        link(root_ / "sys/class/block" / spec.name, folder);
-        link(root_ / "sys/dev/block" / spec.number, folder);
-        folders_[spec.name] = folder;
+        if (!fixture.vendor.empty())
+            write(folder / "device/vendor", fixture.vendor + "   ");
+        if (!fixture.model.empty())
+            write(folder / "device/model", fixture.model + "  ");
+        if (!fixture.card_name.empty())
+            write(folder / "device/name", fixture.card_name);
+        if (!fixture.scsi_type.empty())
+            write(folder / "device/type", fixture.scsi_type);
+        link(root_ / "sys/block" / fixture.name, folder);
+        link(root_ / "sys/class/block" / fixture.name, folder);
+        link(root_ / "sys/dev/block" / fixture.number, folder);
+        folders_[fixture.name] = folder;
     }
 
     void partition(const std::string& disk, const std::string& name, const std::string& number) {
