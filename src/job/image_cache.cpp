@@ -26,10 +26,6 @@ std::optional<std::u16string> final_path_of(os::Handle handle) {
     return std::u16string(buffer.data(), units);
 }
 
-std::u16string zero_terminated(std::u16string_view text) {
-    return std::u16string(text);
-}
-
 // A name for the download while it is written: the file's own name, then a number that no
 // earlier run is likely to have left, so that the exclusive creation does not meet a leftover.
 std::u16string temporary_name(std::u16string_view name) {
@@ -101,7 +97,7 @@ std::optional<std::vector<u8>> ImageCache::read(std::u16string_view name, u64 si
     if (!usable()) {
         return std::nullopt;
     }
-    const std::u16string entry = zero_terminated(name);
+    const std::u16string entry = std::u16string(name);
     const os::Handle file =
         os::create_file_in(folder_, entry.c_str(), os::GENERIC_READ_ACCESS, os::SHARE_READ,
                            os::OPEN_EXISTING_FILE, os::FLAG_OPEN_REPARSE_POINT);
@@ -158,7 +154,7 @@ void ImageCache::store(std::u16string_view name, std::span<const u8> bytes) {
                   count == bytes.size();
     }
     os::close_handle(file);
-    const std::u16string entry = zero_terminated(name);
+    const std::u16string entry = std::u16string(name);
     if (!written || !os::move_file_in(folder_, temporary.c_str(), entry.c_str())) {
         (void)os::delete_file_in(folder_, temporary.c_str());
     }
