@@ -7,8 +7,7 @@
 
 namespace orvelo {
 
-Status build_huffman_table(HuffmanTable& table, std::span<const u8> lengths) {
-    std::fill(std::begin(table.fast), std::end(table.fast), u16{0});
+Status count_huffman_code(HuffmanTable& table, std::span<const u8> lengths) {
     std::fill(std::begin(table.symbols), std::end(table.symbols), u16{0});
     std::fill(std::begin(table.count), std::end(table.count), u16{0});
     const std::size_t symbol_count = std::min<std::size_t>(lengths.size(), MAX_SYMBOLS);
@@ -37,6 +36,14 @@ Status build_huffman_table(HuffmanTable& table, std::span<const u8> lengths) {
             table.symbols[start[n]++] = static_cast<u16>(symbol);
         }
     }
+    return {};
+}
+
+Status build_huffman_table(HuffmanTable& table, std::span<const u8> lengths) {
+    if (Status counted = count_huffman_code(table, lengths); !counted) {
+        return counted;
+    }
+    std::fill(std::begin(table.fast), std::end(table.fast), u16{0});
 
     // Canonical codes in order: the next code of each length follows the last one, and each
     // longer length starts at twice the code after the previous length's last code.

@@ -30,4 +30,8 @@ static_assert(sizeof(HuffmanTable) == 1360 * sizeof(u16));
 // accepted, and its unassigned bit patterns fail only when the stream uses them.
 [[nodiscard]] Status build_huffman_table(HuffmanTable& table, std::span<const u8> lengths);
 
+// The same without the fast entries (left as they were): the counts and the canonical order,
+// for a decoder that looks codes up in tables of its own.
+[[nodiscard]] Status count_huffman_code(HuffmanTable& table, std::span<const u8> lengths);
+
 }  // namespace orvelo

@@ -7,22 +7,13 @@
 
 #include "core/messages.h"
 #include "inflate/bit_reader.h"
+#include "inflate/decode_table.h"
 #include "inflate/huffman_table.h"
 #include "inflate/output_window.h"
 
 namespace orvelo {
 namespace {
 
-// Lengths of symbols 257 to 285 and distances of symbols 0 to 29: base value and extra bits.
-constexpr u16 LENGTH_BASE[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                 31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr u8 LENGTH_EXTRA[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr u16 DISTANCE_BASE[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
-                                   33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
-                                   1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr u8 DISTANCE_EXTRA[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                   6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 // The order in which a dynamic block stores the code lengths of the code-length alphabet.
 constexpr u8 CODE_LENGTH_ORDER[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                       11, 4,  12, 3, 13, 2, 14, 1, 15};
@@ -147,12 +138,91 @@ inline void copy_match(u8* destination, std::size_t distance, std::size_t length
     }
 }
 
-// The decoder's workhorse: literal/length and distance symbols until the end of the block. It
-// behaves exactly like taking each step through get_bits, decode_symbol and emit_byte, only with
-// the hot fields of the reader and the window held in locals; the structs are brought up to date
-// before every call that reads them (a refill across chunks, a slow decode, a flush).
-Status decode_block_codes(BitReader& in, OutputWindow& out, const HuffmanTable& lit,
-                          const HuffmanTable& dist) {
+// How far copy_match_with_room may write past the end of its match.
+constexpr std::size_t COPY_OVERRUN_BYTES = 48;
+
+// copy_match for a match followed by at least COPY_OVERRUN_BYTES of window that hold no data:
+// short matches, the most common ones, take a fixed run of whole words without a test.
+inline void copy_match_with_room(u8* destination, std::size_t distance, std::size_t length) {
+    const u8* source = destination - distance;
+    u8* const end = destination + length;
+    if (distance >= 16) [[likely]] {
+        // Each word reads only bytes written before it.
+        std::memcpy(destination, source, 16);
+        std::memcpy(destination + 16, source + 16, 16);
+        if (length > 32) {
+            destination += 32;
+            source += 32;
+            do {
+                std::memcpy(destination, source, 16);
+                destination += 16;
+                source += 16;
+            } while (destination < end);
+        }
+    } else if (distance >= 8) {
+        for (; destination < end; destination += 8, source += 8) {
+            std::memcpy(destination, source, 8);
+        }
+    } else if (distance == 1) {
+        const u64 repeated = u64{*source} * 0x0101010101010101u;
+        do {
+            std::memcpy(destination, &repeated, 8);
+            std::memcpy(destination + 8, &repeated, 8);
+            destination += 16;
+        } while (destination < end);
+    } else {
+        copy_match(destination, distance, length);
+    }
+}
+
+// A fast step (below) reads at most 8 bytes past pos in each of its at most three refills and
+// moves pos by at most 7 in each.
+constexpr std::size_t FAST_STEP_INPUT_BYTES = 32;
+// A fast step writes at most three literals, or two and a match of up to 258 bytes with its
+// overrun.
+constexpr std::size_t FAST_STEP_OUTPUT_BYTES = 2 + 258 + COPY_OVERRUN_BYTES;
+
+constexpr u32 LITLEN_MASK = (1u << LITLEN_TABLE_BITS) - 1;
+constexpr u32 DISTANCE_MASK = (1u << DISTANCE_TABLE_BITS) - 1;
+
+// The code of one dynamic block, or the fixed code: counts and canonical order for the search,
+// lookup tables for everything else.
+struct BlockCode {
+    HuffmanTable lit;
+    HuffmanTable dist;
+    LitLenTable lit_table;
+    DistanceTable dist_table;
+};
+
+// Builds `code` from its literal/length and distance code lengths.
+Status build_block_code(BlockCode& code, std::span<const u8> lit_lengths,
+                        std::span<const u8> dist_lengths) {
+    if (Status counted = count_huffman_code(code.lit, lit_lengths); !counted) {
+        return counted;
+    }
+    if (Status counted = count_huffman_code(code.dist, dist_lengths); !counted) {
+        return counted;
+    }
+    build_litlen_table(code.lit_table, code.lit);
+    build_distance_table(code.dist_table, code.dist);
+    return {};
+}
+
+// The decoder's workhorse: literal/length and distance symbols until the end of the block.
+//
+// It behaves exactly like taking each step through get_bits, decode_symbol and emit_byte. The
+// hot fields of the reader and the window live in locals; the structs are brought up to date
+// before every call that reads them (a refill across chunks, the search, a flush).
+//
+// Most of the block goes through fast steps. A fast step runs only while the chunk holds
+// FAST_STEP_INPUT_BYTES more bytes and the window has FAST_STEP_OUTPUT_BYTES of room below both
+// its end and the limit: then no refill can reach the end of the chunk (so the source is never
+// called), no literal or match can need a flush or pass the limit, and the bit buffer may be
+// topped up at any moment without changing what is decoded. Each fast step refills once, takes
+// up to three literals, or two and a match, from the bits buffered; its failures are the ones
+// the careful step would meet at the same symbol. Near the chunk's end, the window's end and the
+// limit, careful steps take over, one symbol at a time, with every check the format demands.
+Status decode_block_codes(BitReader& in, OutputWindow& out, const BlockCode& code) {
     const u8* const chunk = in.chunk.get();
     u64 bits = in.bits;
     u32 bit_count = in.bit_count;
@@ -163,11 +233,13 @@ Status decode_block_codes(BitReader& in, OutputWindow& out, const HuffmanTable& 
     const u64 limit = out.limit;
     std::size_t fill = out.fill;
     u64 base = out.total_out - fill;  // total_out == base + fill
-    // Below fill_end a literal needs neither a flush nor the limit check.
+    // Below fill_end a literal needs neither a flush nor the limit check; fill <= fill_end.
     auto fill_end_now = [&] {
         return static_cast<std::size_t>(std::min<u64>(WINDOW_BYTES, limit - base));
     };
     std::size_t fill_end = fill_end_now();
+    const u32* const lit_entries = code.lit_table.entries;
+    const u32* const dist_entries = code.dist_table.entries;
 
     auto store = [&] {
         in.bits = bits;
@@ -186,6 +258,10 @@ Status decode_block_codes(BitReader& in, OutputWindow& out, const HuffmanTable& 
         base = out.total_out - fill;
         fill_end = fill_end_now();
     };
+    auto drop = [&](u32 n) {
+        bits >>= n;
+        bit_count -= n;
+    };
     // refill(), on the locals.
     auto refill_bits = [&]() -> Status {
         if (filled - pos >= 8) [[likely]] {
@@ -200,6 +276,13 @@ Status decode_block_codes(BitReader& in, OutputWindow& out, const HuffmanTable& 
         load();
         return refilled;
     };
+    // A refill inside a fast step, where 8 bytes are always at hand: tops up to 56..63 bits.
+    // Precondition: bit_count <= 63.
+    auto refill_fast = [&] {
+        bits |= load_le64(chunk + pos) << bit_count;
+        pos += (63 - bit_count) >> 3;
+        bit_count |= 56;
+    };
     auto take_bits = [&](u32 n, u32& value) -> Status {
         if (bit_count < n) [[unlikely]] {
             if (Status refilled = refill_bits(); !refilled) {
@@ -210,24 +293,18 @@ Status decode_block_codes(BitReader& in, OutputWindow& out, const HuffmanTable& 
             }
         }
         value = static_cast<u32>(bits & ((u64{1} << n) - 1));
-        bits >>= n;
-        bit_count -= n;
+        drop(n);
         return {};
     };
-    auto decode = [&](const HuffmanTable& table, u32& symbol) -> Status {
-        if (bit_count <= FAST_BITS - 1) {
-            if (Status refilled = refill_bits(); !refilled) {
-                return refilled;
-            }
-        }
-        const u32 entry = table.fast[bits & FAST_MASK];
-        const u32 length = entry & 15;
-        if (length != 0 && bit_count >= length) [[likely]] {
-            bits >>= length;
-            bit_count -= length;
-            symbol = entry >> 4;
-            return {};
-        }
+    // Base plus extra bits of a resolved length or distance entry whose bits are all buffered.
+    auto take_value = [&](u32 entry, u32 value_base) {
+        const u32 total = entry & ENTRY_TOTAL_BITS_MASK;
+        const u32 value = value_base + static_cast<u32>((bits & ((u64{1} << total) - 1)) >>
+                                                        entry_code_length(entry));
+        drop(total);
+        return value;
+    };
+    auto search = [&](const HuffmanTable& table, u32& symbol) -> Status {
         store();
         Result<u32> decoded = decode_symbol_slowly(in, table);
         load();
@@ -245,9 +322,119 @@ Status decode_block_codes(BitReader& in, OutputWindow& out, const HuffmanTable& 
     };
 
     for (;;) {
+        // Fast steps.
+        while (filled - pos >= FAST_STEP_INPUT_BYTES && fill_end - fill >= FAST_STEP_OUTPUT_BYTES) {
+            if (bit_count < 56) {
+                refill_fast();
+            }
+            // At least 56 bits: three literal codes of up to 11 bits, or two and the length code
+            // with its extra bits (16 at most), leave 18 or more.
+            u32 entry = lit_entries[bits & LITLEN_MASK];
+            if (entry & LITLEN_LITERAL) {
+                drop(entry & ENTRY_TOTAL_BITS_MASK);
+                window[fill++] = static_cast<u8>(literal_of(entry));
+                entry = lit_entries[bits & LITLEN_MASK];
+                if (entry & LITLEN_LITERAL) {
+                    drop(entry & ENTRY_TOTAL_BITS_MASK);
+                    window[fill++] = static_cast<u8>(literal_of(entry));
+                    entry = lit_entries[bits & LITLEN_MASK];
+                    if (entry & LITLEN_LITERAL) {
+                        drop(entry & ENTRY_TOTAL_BITS_MASK);
+                        window[fill++] = static_cast<u8>(literal_of(entry));
+                        continue;
+                    }
+                }
+            }
+            std::size_t length = 0;
+            if (entry & LITLEN_EXCEPTIONAL) [[unlikely]] {
+                if (entry & LITLEN_END_OF_BLOCK) {
+                    drop(entry & ENTRY_TOTAL_BITS_MASK);
+                    store();
+                    return {};
+                }
+                // 34 or more bits are buffered, so the search reads no input.
+                u32 symbol = 0;
+                if (Status found = search(code.lit, symbol); !found) {
+                    return found;
+                }
+                if (symbol < 256) {
+                    window[fill++] = static_cast<u8>(symbol);
+                    continue;
+                }
+                if (symbol == END_OF_BLOCK) {
+                    store();
+                    return {};
+                }
+                if (symbol > LAST_LENGTH_SYMBOL) {
+                    return fail_with(msg::INFLATE_INVALID_LENGTH_CODE);
+                }
+                const u32 extra_bits = LENGTH_EXTRA[symbol - 257];
+                length =
+                    LENGTH_BASE[symbol - 257] + static_cast<u32>(bits & ((1u << extra_bits) - 1));
+                drop(extra_bits);
+            } else {
+                length = take_value(entry, length_base_of(entry));
+            }
+
+            // A distance code and its extra bits take 28 bits at most.
+            if (bit_count < 28) {
+                refill_fast();
+            }
+            const u32 distance_entry = dist_entries[bits & DISTANCE_MASK];
+            std::size_t distance = 0;
+            if (distance_entry & DISTANCE_EXCEPTIONAL) [[unlikely]] {
+                // A distance table holds at most 30 symbols, so the symbol indexes the tables.
+                u32 symbol = 0;
+                if (Status found = search(code.dist, symbol); !found) {
+                    return found;
+                }
+                const u32 extra_bits = DISTANCE_EXTRA[symbol];
+                distance =
+                    DISTANCE_BASE[symbol] + static_cast<u32>(bits & ((1u << extra_bits) - 1));
+                drop(extra_bits);
+            } else {
+                distance = take_value(distance_entry, distance_base_of(distance_entry));
+            }
+            if (distance > base + fill || distance > HISTORY_BYTES) [[unlikely]] {
+                return fail_with(msg::INFLATE_DISTANCE_TOO_FAR);
+            }
+            copy_match_with_room(window + fill, distance, length);
+            fill += length;
+        }
+
+        // One careful step.
+        if (bit_count <= FAST_BITS - 1) {
+            if (Status refilled = refill_bits(); !refilled) {
+                return refilled;
+            }
+        }
+        const u32 entry = lit_entries[bits & LITLEN_MASK];
+        const u32 code_length = entry_code_length(entry);
         u32 symbol = 0;
-        if (Status decoded = decode(lit, symbol); !decoded) {
-            return decoded;
+        u32 length_extra_bits = 0;
+        std::size_t length = 0;
+        if (code_length != 0 && bit_count >= code_length) [[likely]] {
+            drop(code_length);
+            if (entry & LITLEN_LITERAL) {
+                symbol = literal_of(entry);
+            } else if (entry & LITLEN_END_OF_BLOCK) {
+                symbol = END_OF_BLOCK;
+            } else {
+                symbol = END_OF_BLOCK + 1;  // some length symbol
+                length = length_base_of(entry);
+                length_extra_bits = (entry & ENTRY_TOTAL_BITS_MASK) - code_length;
+            }
+        } else {
+            if (Status found = search(code.lit, symbol); !found) {
+                return found;
+            }
+            if (symbol > LAST_LENGTH_SYMBOL) {
+                return fail_with(msg::INFLATE_INVALID_LENGTH_CODE);
+            }
+            if (symbol > END_OF_BLOCK) {
+                length = LENGTH_BASE[symbol - 257];
+                length_extra_bits = LENGTH_EXTRA[symbol - 257];
+            }
         }
         if (symbol < 256) {
             if (fill >= fill_end) [[unlikely]] {
@@ -266,24 +453,37 @@ Status decode_block_codes(BitReader& in, OutputWindow& out, const HuffmanTable& 
         if (symbol == END_OF_BLOCK) {
             break;
         }
-        if (symbol > LAST_LENGTH_SYMBOL) {
-            return fail_with(msg::INFLATE_INVALID_LENGTH_CODE);
-        }
         u32 extra = 0;
-        if (Status got = take_bits(LENGTH_EXTRA[symbol - 257], extra); !got) {
+        if (Status got = take_bits(length_extra_bits, extra); !got) {
             return got;
         }
-        const std::size_t length = LENGTH_BASE[symbol - 257] + extra;
+        length += extra;
 
-        // A distance table holds at most 30 symbols, so the symbol indexes the tables.
-        u32 distance_symbol = 0;
-        if (Status decoded = decode(dist, distance_symbol); !decoded) {
-            return decoded;
+        if (bit_count <= FAST_BITS - 1) {
+            if (Status refilled = refill_bits(); !refilled) {
+                return refilled;
+            }
         }
-        if (Status got = take_bits(DISTANCE_EXTRA[distance_symbol], extra); !got) {
+        const u32 distance_entry = dist_entries[bits & DISTANCE_MASK];
+        const u32 distance_code_length = entry_code_length(distance_entry);
+        std::size_t distance = 0;
+        u32 distance_extra_bits = 0;
+        if (distance_code_length != 0 && bit_count >= distance_code_length) [[likely]] {
+            drop(distance_code_length);
+            distance = distance_base_of(distance_entry);
+            distance_extra_bits = (distance_entry & ENTRY_TOTAL_BITS_MASK) - distance_code_length;
+        } else {
+            u32 distance_symbol = 0;
+            if (Status found = search(code.dist, distance_symbol); !found) {
+                return found;
+            }
+            distance = DISTANCE_BASE[distance_symbol];
+            distance_extra_bits = DISTANCE_EXTRA[distance_symbol];
+        }
+        if (Status got = take_bits(distance_extra_bits, extra); !got) {
             return got;
         }
-        const std::size_t distance = DISTANCE_BASE[distance_symbol] + extra;
+        distance += extra;
         if (distance > base + fill || distance > HISTORY_BYTES) {
             return fail_with(msg::INFLATE_DISTANCE_TOO_FAR);
         }
@@ -364,7 +564,14 @@ Status stored_block(BitReader& in, OutputWindow& out) {
     return {};
 }
 
-Status dynamic_block(BitReader& in, OutputWindow& out) {
+// The tables of a stream, allocated once and rebuilt for each block that needs them.
+struct StreamTables {
+    HuffmanTable code_lengths;
+    BlockCode fixed;
+    BlockCode dynamic;
+};
+
+Status dynamic_block(BitReader& in, OutputWindow& out, StreamTables& tables) {
     u32 counts[3] = {};
     for (u32 i = 0; i < 3; ++i) {
         Result<u32> value = get_bits(in, i == 2 ? 4 : 5);
@@ -388,15 +595,15 @@ Status dynamic_block(BitReader& in, OutputWindow& out) {
         }
         code_length_lengths[CODE_LENGTH_ORDER[i]] = static_cast<u8>(*value);
     }
-    auto code_lengths = std::make_unique<HuffmanTable>();
-    if (Status built = build_huffman_table(*code_lengths, code_length_lengths); !built) {
+    HuffmanTable& code_lengths = tables.code_lengths;
+    if (Status built = build_huffman_table(code_lengths, code_length_lengths); !built) {
         return built;
     }
 
     u8 lengths[MAX_SYMBOLS] = {};
     u32 i = 0;
     while (i < total) {
-        Result<u32> symbol = decode_symbol(in, *code_lengths);
+        Result<u32> symbol = decode_symbol(in, code_lengths);
         if (!symbol) {
             return std::unexpected(std::move(symbol.error()));
         }
@@ -429,23 +636,17 @@ Status dynamic_block(BitReader& in, OutputWindow& out) {
         std::fill_n(lengths + i, repeat, value);
         i += repeat;
     }
-    code_lengths.reset();
     if (lengths[END_OF_BLOCK] == 0) {
         return fail_with(msg::INFLATE_NO_END_OF_BLOCK);
     }
 
-    auto lit = std::make_unique<HuffmanTable>();
-    if (Status built = build_huffman_table(*lit, std::span<const u8>(lengths, literal_count));
+    if (Status built =
+            build_block_code(tables.dynamic, std::span<const u8>(lengths, literal_count),
+                             std::span<const u8>(lengths + literal_count, distance_count));
         !built) {
         return built;
     }
-    auto dist = std::make_unique<HuffmanTable>();
-    if (Status built = build_huffman_table(
-            *dist, std::span<const u8>(lengths + literal_count, distance_count));
-        !built) {
-        return built;
-    }
-    return decode_block_codes(in, out, *lit, *dist);
+    return decode_block_codes(in, out, tables.dynamic);
 }
 
 }  // namespace
@@ -459,14 +660,12 @@ Status inflate(ByteSource& source, ByteSink& sink, u64 limit) {
     std::fill_n(fixed_lengths + 144, 112, 9);
     std::fill_n(fixed_lengths + 256, 24, 7);
     std::fill_n(fixed_lengths + 280, 8, 8);
-    auto fixed_lit = std::make_unique<HuffmanTable>();
-    if (Status built = build_huffman_table(*fixed_lit, fixed_lengths); !built) {
-        return built;
-    }
-    // Thirty codes of five bits: the patterns of distance symbols 30 and 31 stay unassigned.
-    std::fill_n(fixed_lengths, 30, 5);
-    auto fixed_dist = std::make_unique<HuffmanTable>();
-    if (Status built = build_huffman_table(*fixed_dist, std::span<const u8>(fixed_lengths, 30));
+    auto tables = std::make_unique<StreamTables>();
+    // Thirty distance codes of five bits: the patterns of distance symbols 30 and 31 stay
+    // unassigned.
+    const u8 fixed_distance_lengths[30] = {5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5,
+                                           5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5};
+    if (Status built = build_block_code(tables->fixed, fixed_lengths, fixed_distance_lengths);
         !built) {
         return built;
     }
@@ -486,10 +685,10 @@ Status inflate(ByteSource& source, ByteSink& sink, u64 limit) {
                 decoded = stored_block(in, out);
                 break;
             case 1:
-                decoded = decode_block_codes(in, out, *fixed_lit, *fixed_dist);
+                decoded = decode_block_codes(in, out, tables->fixed);
                 break;
             case 2:
-                decoded = dynamic_block(in, out);
+                decoded = dynamic_block(in, out, *tables);
                 break;
             default:
                 return fail_with(msg::INFLATE_INVALID_BLOCK_TYPE);
