@@ -208,19 +208,151 @@ Status build_block_code(BlockCode& code, std::span<const u8> lit_lengths,
     return {};
 }
 
+// Fast steps, while the chunk holds FAST_STEP_INPUT_BYTES more bytes and the window has
+// FAST_STEP_OUTPUT_BYTES of room below both its end and the limit (the caller makes sure that
+// both hold at the start). Then no refill can reach the end of the chunk (so the source is never
+// called), no literal or match can need a flush or pass the limit, and the bit buffer may be
+// topped up at any moment without changing what is decoded. Each step refills once and takes up
+// to three literals, or two and a match; its failures are the ones a careful step would meet at
+// the same symbol. Answers true when the block has ended, false when careful steps must go on.
+// The state lives in locals that no call can reach, so that it stays in registers; the structs
+// are brought up to date around the search and at the end.
+[[gnu::noinline]] Result<bool> fast_steps(BitReader& in, OutputWindow& out, const BlockCode& code) {
+    const u8* const chunk = in.chunk.get();
+    u64 bits = in.bits;
+    u32 bit_count = in.bit_count;
+    std::size_t pos = in.pos;
+    const std::size_t last_pos = in.filled - FAST_STEP_INPUT_BYTES;
+
+    u8* const window = window_bytes(out);
+    std::size_t fill = out.fill;
+    const u64 base = out.total_out - fill;  // total_out == base + fill
+    const std::size_t last_fill =
+        static_cast<std::size_t>(std::min<u64>(WINDOW_BYTES, out.limit - base)) -
+        FAST_STEP_OUTPUT_BYTES;
+    const u32* const lit_entries = code.lit_table.entries;
+    const u32* const dist_entries = code.dist_table.entries;
+
+    auto store = [&] {
+        in.bits = bits;
+        in.bit_count = bit_count;
+        in.pos = pos;
+        out.fill = fill;
+        out.total_out = base + fill;
+    };
+    auto drop = [&](u32 n) {
+        bits >>= n;
+        bit_count -= n;
+    };
+    // Tops up to 56..63 bits. Precondition: bit_count <= 63.
+    auto refill = [&] {
+        bits |= load_le64(chunk + pos) << bit_count;
+        pos += (63 - bit_count) >> 3;
+        bit_count |= 56;
+    };
+    // Base plus extra bits of a resolved length or distance entry.
+    auto take_value = [&](u32 entry, u32 value_base) {
+        const u32 total = entry & ENTRY_TOTAL_BITS_MASK;
+        const u32 value = value_base + static_cast<u32>((bits & ((u64{1} << total) - 1)) >>
+                                                        entry_code_length(entry));
+        drop(total);
+        return value;
+    };
+    // With 15 or more bits buffered the search reads no input and changes only the bit buffer.
+    auto search = [&](const HuffmanTable& table) -> Result<u32> {
+        store();
+        Result<u32> symbol = decode_symbol_slowly(in, table);
+        bits = in.bits;
+        bit_count = in.bit_count;
+        return symbol;
+    };
+
+    while (pos <= last_pos && fill <= last_fill) {
+        if (bit_count < 56) {
+            refill();
+        }
+        // At least 56 bits: three literal codes of up to 11 bits, or two and a length code with
+        // its extra bits (16 at most), leave 18 or more.
+        u32 entry = lit_entries[bits & LITLEN_MASK];
+        if (entry & LITLEN_LITERAL) {
+            drop(entry & ENTRY_TOTAL_BITS_MASK);
+            window[fill++] = static_cast<u8>(literal_of(entry));
+            entry = lit_entries[bits & LITLEN_MASK];
+            if (entry & LITLEN_LITERAL) {
+                drop(entry & ENTRY_TOTAL_BITS_MASK);
+                window[fill++] = static_cast<u8>(literal_of(entry));
+                entry = lit_entries[bits & LITLEN_MASK];
+                if (entry & LITLEN_LITERAL) {
+                    drop(entry & ENTRY_TOTAL_BITS_MASK);
+                    window[fill++] = static_cast<u8>(literal_of(entry));
+                    continue;
+                }
+            }
+        }
+        std::size_t length = 0;
+        if (entry & LITLEN_EXCEPTIONAL) [[unlikely]] {
+            if (entry & LITLEN_END_OF_BLOCK) {
+                drop(entry & ENTRY_TOTAL_BITS_MASK);
+                store();
+                return true;
+            }
+            Result<u32> symbol = search(code.lit);
+            if (!symbol) {
+                return std::unexpected(std::move(symbol.error()));
+            }
+            if (*symbol < 256) {
+                window[fill++] = static_cast<u8>(*symbol);
+                continue;
+            }
+            if (*symbol == END_OF_BLOCK) {
+                store();
+                return true;
+            }
+            if (*symbol > LAST_LENGTH_SYMBOL) {
+                return fail_with(msg::INFLATE_INVALID_LENGTH_CODE);
+            }
+            const u32 extra_bits = LENGTH_EXTRA[*symbol - 257];
+            length = LENGTH_BASE[*symbol - 257] + static_cast<u32>(bits & ((1u << extra_bits) - 1));
+            drop(extra_bits);
+        } else {
+            length = take_value(entry, length_base_of(entry));
+        }
+
+        // A distance code and its extra bits take 28 bits at most.
+        if (bit_count < 28) {
+            refill();
+        }
+        const u32 distance_entry = dist_entries[bits & DISTANCE_MASK];
+        std::size_t distance = 0;
+        if (distance_entry & DISTANCE_EXCEPTIONAL) [[unlikely]] {
+            // A distance table holds at most 30 symbols, so the symbol indexes the tables.
+            Result<u32> symbol = search(code.dist);
+            if (!symbol) {
+                return std::unexpected(std::move(symbol.error()));
+            }
+            const u32 extra_bits = DISTANCE_EXTRA[*symbol];
+            distance = DISTANCE_BASE[*symbol] + static_cast<u32>(bits & ((1u << extra_bits) - 1));
+            drop(extra_bits);
+        } else {
+            distance = take_value(distance_entry, distance_base_of(distance_entry));
+        }
+        if (distance > base + fill || distance > HISTORY_BYTES) [[unlikely]] {
+            return fail_with(msg::INFLATE_DISTANCE_TOO_FAR);
+        }
+        copy_match_with_room(window + fill, distance, length);
+        fill += length;
+    }
+    store();
+    return false;
+}
+
 // The decoder's workhorse: literal/length and distance symbols until the end of the block.
 //
 // It behaves exactly like taking each step through get_bits, decode_symbol and emit_byte. The
 // hot fields of the reader and the window live in locals; the structs are brought up to date
 // before every call that reads them (a refill across chunks, the search, a flush).
 //
-// Most of the block goes through fast steps. A fast step runs only while the chunk holds
-// FAST_STEP_INPUT_BYTES more bytes and the window has FAST_STEP_OUTPUT_BYTES of room below both
-// its end and the limit: then no refill can reach the end of the chunk (so the source is never
-// called), no literal or match can need a flush or pass the limit, and the bit buffer may be
-// topped up at any moment without changing what is decoded. Each fast step refills once, takes
-// up to three literals, or two and a match, from the bits buffered; its failures are the ones
-// the careful step would meet at the same symbol. Near the chunk's end, the window's end and the
+// Most of the block goes through fast_steps; near the chunk's end, the window's end and the
 // limit, careful steps take over, one symbol at a time, with every check the format demands.
 Status decode_block_codes(BitReader& in, OutputWindow& out, const BlockCode& code) {
     const u8* const chunk = in.chunk.get();
@@ -276,13 +408,6 @@ Status decode_block_codes(BitReader& in, OutputWindow& out, const BlockCode& cod
         load();
         return refilled;
     };
-    // A refill inside a fast step, where 8 bytes are always at hand: tops up to 56..63 bits.
-    // Precondition: bit_count <= 63.
-    auto refill_fast = [&] {
-        bits |= load_le64(chunk + pos) << bit_count;
-        pos += (63 - bit_count) >> 3;
-        bit_count |= 56;
-    };
     auto take_bits = [&](u32 n, u32& value) -> Status {
         if (bit_count < n) [[unlikely]] {
             if (Status refilled = refill_bits(); !refilled) {
@@ -295,14 +420,6 @@ Status decode_block_codes(BitReader& in, OutputWindow& out, const BlockCode& cod
         value = static_cast<u32>(bits & ((u64{1} << n) - 1));
         drop(n);
         return {};
-    };
-    // Base plus extra bits of a resolved length or distance entry whose bits are all buffered.
-    auto take_value = [&](u32 entry, u32 value_base) {
-        const u32 total = entry & ENTRY_TOTAL_BITS_MASK;
-        const u32 value = value_base + static_cast<u32>((bits & ((u64{1} << total) - 1)) >>
-                                                        entry_code_length(entry));
-        drop(total);
-        return value;
     };
     auto search = [&](const HuffmanTable& table, u32& symbol) -> Status {
         store();
@@ -322,84 +439,16 @@ Status decode_block_codes(BitReader& in, OutputWindow& out, const BlockCode& cod
     };
 
     for (;;) {
-        // Fast steps.
-        while (filled - pos >= FAST_STEP_INPUT_BYTES && fill_end - fill >= FAST_STEP_OUTPUT_BYTES) {
-            if (bit_count < 56) {
-                refill_fast();
+        if (filled - pos >= FAST_STEP_INPUT_BYTES && fill_end - fill >= FAST_STEP_OUTPUT_BYTES) {
+            store();
+            Result<bool> ended = fast_steps(in, out, code);
+            load();
+            if (!ended) {
+                return std::unexpected(std::move(ended.error()));
             }
-            // At least 56 bits: three literal codes of up to 11 bits, or two and the length code
-            // with its extra bits (16 at most), leave 18 or more.
-            u32 entry = lit_entries[bits & LITLEN_MASK];
-            if (entry & LITLEN_LITERAL) {
-                drop(entry & ENTRY_TOTAL_BITS_MASK);
-                window[fill++] = static_cast<u8>(literal_of(entry));
-                entry = lit_entries[bits & LITLEN_MASK];
-                if (entry & LITLEN_LITERAL) {
-                    drop(entry & ENTRY_TOTAL_BITS_MASK);
-                    window[fill++] = static_cast<u8>(literal_of(entry));
-                    entry = lit_entries[bits & LITLEN_MASK];
-                    if (entry & LITLEN_LITERAL) {
-                        drop(entry & ENTRY_TOTAL_BITS_MASK);
-                        window[fill++] = static_cast<u8>(literal_of(entry));
-                        continue;
-                    }
-                }
+            if (*ended) {
+                return {};
             }
-            std::size_t length = 0;
-            if (entry & LITLEN_EXCEPTIONAL) [[unlikely]] {
-                if (entry & LITLEN_END_OF_BLOCK) {
-                    drop(entry & ENTRY_TOTAL_BITS_MASK);
-                    store();
-                    return {};
-                }
-                // 34 or more bits are buffered, so the search reads no input.
-                u32 symbol = 0;
-                if (Status found = search(code.lit, symbol); !found) {
-                    return found;
-                }
-                if (symbol < 256) {
-                    window[fill++] = static_cast<u8>(symbol);
-                    continue;
-                }
-                if (symbol == END_OF_BLOCK) {
-                    store();
-                    return {};
-                }
-                if (symbol > LAST_LENGTH_SYMBOL) {
-                    return fail_with(msg::INFLATE_INVALID_LENGTH_CODE);
-                }
-                const u32 extra_bits = LENGTH_EXTRA[symbol - 257];
-                length =
-                    LENGTH_BASE[symbol - 257] + static_cast<u32>(bits & ((1u << extra_bits) - 1));
-                drop(extra_bits);
-            } else {
-                length = take_value(entry, length_base_of(entry));
-            }
-
-            // A distance code and its extra bits take 28 bits at most.
-            if (bit_count < 28) {
-                refill_fast();
-            }
-            const u32 distance_entry = dist_entries[bits & DISTANCE_MASK];
-            std::size_t distance = 0;
-            if (distance_entry & DISTANCE_EXCEPTIONAL) [[unlikely]] {
-                // A distance table holds at most 30 symbols, so the symbol indexes the tables.
-                u32 symbol = 0;
-                if (Status found = search(code.dist, symbol); !found) {
-                    return found;
-                }
-                const u32 extra_bits = DISTANCE_EXTRA[symbol];
-                distance =
-                    DISTANCE_BASE[symbol] + static_cast<u32>(bits & ((1u << extra_bits) - 1));
-                drop(extra_bits);
-            } else {
-                distance = take_value(distance_entry, distance_base_of(distance_entry));
-            }
-            if (distance > base + fill || distance > HISTORY_BYTES) [[unlikely]] {
-                return fail_with(msg::INFLATE_DISTANCE_TOO_FAR);
-            }
-            copy_match_with_room(window + fill, distance, length);
-            fill += length;
         }
 
         // One careful step.
