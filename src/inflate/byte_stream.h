@@ -30,6 +30,17 @@ class ByteSink {
   public:
     [[nodiscard]] virtual Status write(std::span<const u8> bytes) = 0;
 
+    // In-place output, for a sink that keeps every byte of the stream in one buffer of its own:
+    // makes `count` bytes after those written so far writable and answers the address of the
+    // first, so that the decoder can produce its output there and read its history from the
+    // bytes before it. write() is then called as always, with bytes that already lie where they
+    // belong. A sink that answers once must answer every later call of the stream; nullptr (the
+    // default) means that the sink takes copies.
+    [[nodiscard]] virtual u8* room(std::size_t count) {
+        (void)count;
+        return nullptr;
+    }
+
   protected:
     ~ByteSink() = default;
 };
