@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/messages.h"
+#include "inflate/output_window.h"
 #include "inflate_harness.h"
 
 namespace orvelo {
@@ -275,6 +276,66 @@ TEST(InflateAgainstZlib, AgreesOnMutatedAndTruncatedStreams) {
     EXPECT_GT(tally.incomplete, 0);
     std::printf("zlib complete %d, refused %d (of which we accept %d), incomplete %d\n",
                 tally.complete, tally.refused, tally.lenient, tally.incomplete);
+}
+
+// A sink that offers room in its own buffer, as image unpacking does, and insists that every
+// write hands it bytes already in place. Its buffer is exactly as large as it says, so that a
+// write past the room it gave is caught (AddressSanitizer).
+class InPlaceSink final : public ByteSink {
+  public:
+    explicit InPlaceSink(std::size_t capacity) : buffer(capacity) {}
+
+    Status write(std::span<const u8> bytes) override {
+        calls.push_back(bytes.size());
+        if (bytes.data() != buffer.data() + size) {
+            return fail("not in place");
+        }
+        size += bytes.size();
+        return {};
+    }
+
+    u8* room(std::size_t count) override {
+        return count <= buffer.size() - size ? buffer.data() + size : nullptr;
+    }
+
+    std::vector<u8> buffer;
+    std::size_t size = 0;
+    std::vector<std::size_t> calls;
+};
+
+// Decoding in place changes where the bytes are made, nothing else: the same sink calls, the
+// same bytes, the same failures, at the limit, one short of it, and on damaged streams.
+TEST(InflateAgainstZlib, InPlaceOutputMatchesCopiedOutput) {
+    std::mt19937 rng(11);
+    for (const Sample& sample : samples(40000)) {
+        for (int level : {1, 9}) {
+            for (int strategy : {Z_DEFAULT_STRATEGY, Z_RLE}) {
+                const std::vector<u8> stream = zlib_deflate(sample.data, level, strategy);
+                std::vector<u8> damaged = stream;
+                damaged[rng() % damaged.size()] ^= static_cast<u8>(1u << (rng() % 8));
+                const u64 size = sample.data.size();
+                const std::pair<std::vector<u8>, u64> cases[] = {
+                    {stream, size}, {stream, size - 1}, {damaged, size}};
+                for (const auto& [input, limit] : cases) {
+                    if (limit > size) {
+                        continue;  // one short of an empty output
+                    }
+                    const std::string what = sample.name + " level " + std::to_string(level) +
+                                             " strategy " + std::to_string(strategy) + " limit " +
+                                             std::to_string(limit);
+                    const test::Outcome copied = test::run_inflate(input, limit);
+                    MemorySource source(input);
+                    InPlaceSink sink(static_cast<std::size_t>(limit) + WINDOW_SLACK_BYTES);
+                    const Status status = inflate(source, sink, limit);
+                    ASSERT_EQ(status ? std::string() : status.error().text, copied.error()) << what;
+                    ASSERT_EQ(sink.calls, copied.sink_calls) << what;
+                    ASSERT_TRUE(
+                        std::equal(copied.output.begin(), copied.output.end(), sink.buffer.begin()))
+                        << what;
+                }
+            }
+        }
+    }
 }
 
 // Random bytes as a stream: mostly refused at once, sometimes a valid beginning.
