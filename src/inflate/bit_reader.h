@@ -21,10 +21,13 @@ inline constexpr std::size_t INPUT_CHUNK_BYTES = 16384;
 inline constexpr u32 REFILL_TARGET_BITS = 57;
 
 struct BitReader {
-    std::unique_ptr<u8[]> chunk;  // INPUT_CHUNK_BYTES, the source's last answer
+    // The source's last answer: in `chunk`, or where the source keeps it when it answers in
+    // place (ByteSource::read_in_place).
+    const u8* bytes = nullptr;
+    std::unique_ptr<u8[]> chunk;  // INPUT_CHUNK_BYTES, made at the first copying read
     ByteSource* source = nullptr;
-    std::size_t pos = 0;     // next unread byte of chunk; pos <= filled
-    std::size_t filled = 0;  // valid bytes in chunk
+    std::size_t pos = 0;     // next unread byte of the answer; pos <= filled
+    std::size_t filled = 0;  // valid bytes of the answer
     // Bit 0 is the next bit of the stream. Bits at and above bit_count are either 0 or the
     // stream's following bits in their right places (a refill may load whole words ahead of
     // pos), so OR-ing further bytes in at bit_count never changes them. Whoever takes bytes
@@ -58,7 +61,7 @@ struct BitReader {
 // lands above bit_count, where it is the stream's next bits.
 [[nodiscard]] inline Status refill(BitReader& reader) {
     if (reader.filled - reader.pos >= 8) [[likely]] {
-        reader.bits |= load_le64(reader.chunk.get() + reader.pos) << reader.bit_count;
+        reader.bits |= load_le64(reader.bytes + reader.pos) << reader.bit_count;
         const u32 taken = (64 - reader.bit_count) >> 3;
         reader.pos += taken;
         reader.bit_count += taken * 8;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <optional>
 #include <span>
 
 #include "core/error_text.h"
@@ -18,6 +19,14 @@ namespace orvelo {
 class ByteSource {
   public:
     [[nodiscard]] virtual Result<std::size_t> read(std::span<u8> buffer) = 0;
+
+    // In-place input, for a source whose bytes already lie in memory that outlives the stream:
+    // answers its next bytes, up to `capacity` of them, where they lie, as read() would have
+    // copied them (empty at the end). std::nullopt (the default) means that the source copies.
+    [[nodiscard]] virtual std::optional<std::span<const u8>> read_in_place(std::size_t capacity) {
+        (void)capacity;
+        return std::nullopt;
+    }
 
   protected:
     ~ByteSource() = default;
@@ -45,21 +54,32 @@ class ByteSink {
     ~ByteSink() = default;
 };
 
-// A cursor over bytes held in memory: each read takes the next bytes that fit, then 0 at the end.
+// A cursor over bytes held in memory: each read takes the next bytes that fit, copied or in place,
+// then none at the end.
 class MemorySource final : public ByteSource {
   public:
     explicit MemorySource(std::span<const u8> input) : input_(input) {}
 
     [[nodiscard]] Result<std::size_t> read(std::span<u8> buffer) override {
-        const std::size_t count = std::min(buffer.size(), input_.size() - position_);
-        if (count != 0) {
-            std::memcpy(buffer.data(), input_.data() + position_, count);
+        const std::span<const u8> piece = take(buffer.size());
+        if (!piece.empty()) {
+            std::memcpy(buffer.data(), piece.data(), piece.size());
         }
-        position_ += count;
-        return count;
+        return piece.size();
+    }
+
+    [[nodiscard]] std::optional<std::span<const u8>> read_in_place(std::size_t capacity) override {
+        return take(capacity);
     }
 
   private:
+    std::span<const u8> take(std::size_t capacity) {
+        const std::size_t count = std::min(capacity, input_.size() - position_);
+        const std::span<const u8> piece = input_.subspan(position_, count);
+        position_ += count;
+        return piece;
+    }
+
     std::span<const u8> input_;
     std::size_t position_ = 0;  // bytes of input already handed out, at most input_.size()
 };

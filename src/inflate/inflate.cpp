@@ -218,7 +218,7 @@ Status build_block_code(BlockCode& code, std::span<const u8> lit_lengths,
 // The state lives in locals that no call can reach, so that it stays in registers; the structs
 // are brought up to date around the search and at the end.
 [[gnu::noinline]] Result<bool> fast_steps(BitReader& in, OutputWindow& out, const BlockCode& code) {
-    const u8* const chunk = in.chunk.get();
+    const u8* const chunk = in.bytes;
     u64 bits = in.bits;
     u32 bit_count = in.bit_count;
     std::size_t pos = in.pos;
@@ -355,7 +355,7 @@ Status build_block_code(BlockCode& code, std::span<const u8> lit_lengths,
 // Most of the block goes through fast_steps; near the chunk's end, the window's end and the
 // limit, careful steps take over, one symbol at a time, with every check the format demands.
 Status decode_block_codes(BitReader& in, OutputWindow& out, const BlockCode& code) {
-    const u8* const chunk = in.chunk.get();
+    const u8* chunk = in.bytes;
     u64 bits = in.bits;
     u32 bit_count = in.bit_count;
     std::size_t pos = in.pos;
@@ -381,6 +381,7 @@ Status decode_block_codes(BitReader& in, OutputWindow& out, const BlockCode& cod
         out.total_out = base + fill;
     };
     auto load = [&] {
+        chunk = in.bytes;
         bits = in.bits;
         bit_count = in.bit_count;
         pos = in.pos;
@@ -604,7 +605,7 @@ Status stored_block(BitReader& in, OutputWindow& out) {
         }
         const std::size_t count = static_cast<std::size_t>(std::min<u64>(
             {left, in.filled - in.pos, WINDOW_BYTES - out.fill, out.limit - out.total_out}));
-        std::memcpy(window_bytes(out) + out.fill, in.chunk.get() + in.pos, count);
+        std::memcpy(window_bytes(out) + out.fill, in.bytes + in.pos, count);
         in.pos += count;
         out.fill += count;
         out.total_out += count;
