@@ -215,8 +215,9 @@ Status build_block_code(BlockCode& code, std::span<const u8> lit_lengths,
 // topped up at any moment without changing what is decoded. Each step refills once and takes up
 // to three literals, or two and a match; its failures are the ones a careful step would meet at
 // the same symbol. Answers true when the block has ended, false when careful steps must go on.
-// The state lives in locals that no call can reach, so that it stays in registers; the structs
-// are brought up to date around the search and at the end.
+// The state lives in locals that no call can reach, so that it stays in registers: every helper
+// below is forced inline, since one left out of line would take the locals' addresses and pin
+// them in memory. The structs are brought up to date around the search and at the end.
 [[gnu::noinline]] Result<bool> fast_steps(BitReader& in, OutputWindow& out, const BlockCode& code) {
     const u8* const chunk = in.bytes;
     u64 bits = in.bits;
@@ -233,25 +234,25 @@ Status build_block_code(BlockCode& code, std::span<const u8> lit_lengths,
     const u32* const lit_entries = code.lit_table.entries;
     const u32* const dist_entries = code.dist_table.entries;
 
-    auto store = [&] {
+    auto store = [&] [[gnu::always_inline]] () {
         in.bits = bits;
         in.bit_count = bit_count;
         in.pos = pos;
         out.fill = fill;
         out.total_out = base + fill;
     };
-    auto drop = [&](u32 n) {
+    auto drop = [&] [[gnu::always_inline]] (u32 n) {
         bits >>= n;
         bit_count -= n;
     };
     // Tops up to 56..63 bits. Precondition: bit_count <= 63.
-    auto refill = [&] {
+    auto refill = [&] [[gnu::always_inline]] () {
         bits |= load_le64(chunk + pos) << bit_count;
         pos += (63 - bit_count) >> 3;
         bit_count |= 56;
     };
     // Base plus extra bits of a resolved length or distance entry.
-    auto take_value = [&](u32 entry, u32 value_base) {
+    auto take_value = [&] [[gnu::always_inline]] (u32 entry, u32 value_base) {
         const u32 total = entry & ENTRY_TOTAL_BITS_MASK;
         const u32 value = value_base + static_cast<u32>((bits & ((u64{1} << total) - 1)) >>
                                                         entry_code_length(entry));
@@ -259,7 +260,7 @@ Status build_block_code(BlockCode& code, std::span<const u8> lit_lengths,
         return value;
     };
     // With 15 or more bits buffered the search reads no input and changes only the bit buffer.
-    auto search = [&](const HuffmanTable& table) -> Result<u32> {
+    auto search = [&] [[gnu::always_inline]] (const HuffmanTable& table) -> Result<u32> {
         store();
         Result<u32> symbol = decode_symbol_slowly(in, table);
         bits = in.bits;
