@@ -375,12 +375,14 @@ std::vector<Case> success_cases() {
         add("CodesOfEveryLength", w.bytes(), expected + "z");
     }
     {
-        // Length and distance codes on both sides of the one-lookup tables' levels: the
-        // literal/length table resolves 11 bits at once and the distance table 8, longer codes
-        // through a second table. Literal/length: 'a' to 'j' get 1 to 10 bits, length symbols
-        // 265 (11 or 12) 11 bits and 266 (13 or 14) 12 bits, 'k' 13, 'l' 14, and 256 and 269
-        // (19 to 22) 15 bits. Distance symbol k gets k + 1 bits (k = 0..13): symbol 7 (13 to
-        // 16) 8 bits, symbol 8 (17 to 24) 9 bits; symbols 14 (129 to 192) and 15 get 15 bits.
+        // Length and distance codes on both sides of the lookup tables' widths: the
+        // literal/length table resolves codes of up to 11 bits at once and the distance table
+        // codes of up to 10, longer ones go through the canonical search (an earlier decoder's
+        // second-level tables started at 8 distance bits). Literal/length: 'a' to 'j' get 1 to
+        // 10 bits, length symbols 265 (11 or 12) 11 bits and 266 (13 or 14) 12 bits, 'k' 13, 'l'
+        // 14, and 256 and 269 (19 to 22) 15 bits. Distance symbol k gets k + 1 bits (k = 0..13):
+        // symbol 7 (13 to 16) 8 bits, 8 (17 to 24) 9 bits, 9 (25 to 32) 10 bits, 10 (33 to 48) 11
+        // bits; symbols 14 (129 to 192) and 15 get 15 bits.
         std::vector<u8> lit(270, 0);
         for (u32 k = 0; k < 10; ++k) {
             lit['a' + k] = static_cast<u8>(k + 1);
@@ -426,6 +428,8 @@ std::vector<Case> success_cases() {
         match(14, 22);   // 12-bit length code with its extra bit, 9-bit distance code
         match(21, 190);  // 15-bit length code, 15-bit distance code with 6 extra bits
         match(11, 129);  // 11-bit length code, 15-bit distance code
+        match(12, 30);   // 11-bit length code, 10-bit distance code with 3 extra bits
+        match(14, 41);   // 12-bit length code, 11-bit distance code with 4 extra bits
         code.lit(w, 'k');
         code.lit(w, 256);
         add("LengthAndDistanceCodesAcrossTheTableLevels", w.bytes(), expected + "k");
