@@ -1,16 +1,20 @@
 // inflate on any bytes, with a limit and a source that answers in pieces, both taken from the
 // input: it must end in a failure text or the output, within the limit and the sink's piece
-// sizes, and agree with zlib's raw inflate whenever zlib decodes the stream completely.
+// sizes, agree with zlib's raw inflate whenever zlib decodes the stream completely, and end the
+// same way when the stream is read in place and decoded into the sink's own buffer.
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "inflate/byte_stream.h"
 #include "inflate/inflate.h"
+#include "inflate/output_window.h"
 
 namespace {
 
@@ -40,18 +44,41 @@ class PieceSource final : public orvelo::ByteSource {
 class CheckingSink final : public orvelo::ByteSink {
   public:
     orvelo::Status write(std::span<const u8> bytes) override {
-        if (bytes.size() > (calls_ == 0 ? 65536u : 32768u)) {
+        if (bytes.size() > (calls.empty() ? 65536u : 32768u)) {
             std::abort();
         }
-        ++calls_;
+        calls.push_back(bytes.size());
         output.insert(output.end(), bytes.begin(), bytes.end());
         return {};
     }
     std::vector<u8> output;
-
-  private:
-    std::size_t calls_ = 0;
+    std::vector<std::size_t> calls;
 };
+
+// Offers the decoder room in a buffer exactly as large as the limit and the window's slack,
+// and insists on being handed bytes in place.
+class InPlaceSink final : public orvelo::ByteSink {
+  public:
+    explicit InPlaceSink(std::size_t capacity) : buffer(capacity) {}
+    orvelo::Status write(std::span<const u8> bytes) override {
+        if (bytes.data() != buffer.data() + size) {
+            std::abort();
+        }
+        calls.push_back(bytes.size());
+        size += bytes.size();
+        return {};
+    }
+    u8* room(std::size_t count) override {
+        return count <= buffer.size() - size ? buffer.data() + size : nullptr;
+    }
+    std::vector<u8> buffer;
+    std::size_t size = 0;
+    std::vector<std::size_t> calls;
+};
+
+std::string text_of(const orvelo::Status& status) {
+    return status ? std::string() : status.error().text;
+}
 
 }  // namespace
 
@@ -69,6 +96,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const orvelo::Status status = orvelo::inflate(source, sink, limit);
     if (sink.output.size() > limit) {
         std::abort();
+    }
+
+    // In place, reading the stream where it lies and decoding into the sink's own buffer: the
+    // same outcome, the same calls, the same bytes.
+    if (limit <= 255 * 1024 + 7) {
+        orvelo::MemorySource memory(stream);
+        InPlaceSink in_place(static_cast<std::size_t>(limit) + orvelo::WINDOW_SLACK_BYTES);
+        const orvelo::Status again = orvelo::inflate(memory, in_place, limit);
+        if (text_of(again) != text_of(status) || in_place.calls != sink.calls ||
+            !std::equal(sink.output.begin(), sink.output.end(), in_place.buffer.begin())) {
+            std::abort();
+        }
     }
 
     // zlib, with room for one byte more than our limit allows (capped).
