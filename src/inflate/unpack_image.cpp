@@ -11,6 +11,7 @@
 #include "inflate/byte_stream.h"
 #include "inflate/inflate.h"
 #include "inflate/output_window.h"
+#include "os/system.h"
 
 namespace orvelo {
 namespace {
@@ -79,6 +80,7 @@ JobResult<std::vector<u8>> unpack_image(std::span<const u8> compressed,
     try {
         // Up to 512 MiB: a refusal here is an answer, not the end of the program.
         image.reserve(expected.image_size + WINDOW_SLACK_BYTES);
+        os::advise_large_buffer(image.data(), image.capacity());
     } catch (const std::bad_alloc&) {
         return damaged;
     } catch (const std::length_error&) {

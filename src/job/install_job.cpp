@@ -9,6 +9,7 @@
 #include "job/drive_identity.h"
 #include "job/drive_preparation.h"
 #include "os/file.h"
+#include "os/system.h"
 
 namespace orvelo {
 
@@ -26,6 +27,7 @@ std::optional<std::vector<u8>> read_whole_file(std::string_view path) {
         // bytes a read lands on were made a moment earlier and are still in the cache, so the
         // image is not first cleared in a pass of its own.
         bytes.reserve(size);
+        os::advise_large_buffer(bytes.data(), bytes.capacity());
         u64 filled = 0;
         while (filled < size) {
             const u32 piece = static_cast<u32>(std::min<u64>(size - filled, FILE_READ_PIECE_BYTES));

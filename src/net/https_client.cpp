@@ -6,6 +6,7 @@
 #include "core/messages.h"
 #include "core/text.h"
 #include "os/http.h"
+#include "os/system.h"
 
 namespace orvelo {
 namespace {
@@ -71,6 +72,7 @@ Result<std::vector<u8>> https_get(const ServerAddress& server, std::string_view 
     // are touched only as bytes arrive.
     std::vector<u8> body;
     body.reserve(limit_bytes);
+    os::advise_large_buffer(body.data(), body.capacity());
     const std::unique_ptr<u8[]> buffer(new u8[READ_PIECE_BYTES]());
     if (should_stop()) {
         return fail(std::string(msg::STOPPED));

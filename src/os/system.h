@@ -37,6 +37,12 @@ enum class WindowHandle : std::uintptr_t {};
 // Suspends the calling thread for `milliseconds` (Sleep).
 void sleep_ms(std::uint32_t milliseconds);
 
+// A hint that [data, data + size) is a large buffer about to be filled: where the system can,
+// it backs it with large pages, so that first touching it costs one fault per large page
+// instead of one per page (madvise MADV_HUGEPAGE on Linux; nothing on Windows, where large
+// pages need a privilege that users do not hold). Nothing observable changes either way.
+void advise_large_buffer(void* data, std::size_t size);
+
 // Posts the end-of-job message (WM_APP, wParam 0, lParam 0) to `window`. Whether the post
 // succeeded is not reported: nobody could act on it.
 void post_job_end(WindowHandle window);

@@ -779,6 +779,8 @@ std::uint32_t http_library_message(std::uint32_t code,
     return static_cast<std::uint32_t>(found->second.size());
 }
 
+void advise_large_buffer(void*, std::size_t) {}
+
 void sleep_ms(std::uint32_t milliseconds) {
     notify("sleep_ms");
     FakeOs& os = fake_os();

@@ -6,9 +6,12 @@
 #include "core/unicode.h"
 
 #include <curl/curl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -70,6 +73,17 @@ std::uint32_t system_message(std::uint32_t code, std::span<char16_t, SYSTEM_MESS
 
 std::uint32_t http_library_message(std::uint32_t, std::span<char16_t, SYSTEM_MESSAGE_UNITS>) {
     return 0;  // the HTTP library's codes have their texts through system_message already
+}
+
+void advise_large_buffer(void* data, std::size_t size) {
+    // madvise takes whole pages: the pages that lie entirely inside the buffer.
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (begin + page - 1) / page * page;
+    const std::uintptr_t end = (begin + size) / page * page;
+    if (end > first) {
+        (void)madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+    }
 }
 
 void sleep_ms(std::uint32_t milliseconds) {

@@ -26,6 +26,8 @@ std::uint32_t http_library_message(std::uint32_t code,
                           static_cast<DWORD>(buffer.size()), nullptr);
 }
 
+void advise_large_buffer(void*, std::size_t) {}
+
 void sleep_ms(std::uint32_t milliseconds) {
     Sleep(milliseconds);
 }
