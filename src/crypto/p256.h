@@ -293,6 +293,12 @@ inline constexpr JacobianPoint POINT_AT_INFINITY = {FIELD_P.r, FIELD_P.r, {0, 0,
 // ---- Field elements and points ----
 
 // The Montgomery form of a 32-byte big-endian value, or nothing when the value is p or more.
+// mont_mul(a, b, FIELD_P) and mont_mul(a, a, FIELD_P), the same values, faster: the whole product
+// first (a square's cross products once, doubled), then a reduction that uses p's shape,
+// 2^256 − 2^224 + 2^192 + 2^96 − 1, in place of multiplications by its words.
+[[nodiscard]] FieldElement field_mul(const FieldElement& a, const FieldElement& b);
+[[nodiscard]] FieldElement field_sqr(const FieldElement& a);
+
 [[nodiscard]] std::optional<FieldElement> field_from_bytes(const Bytes32& bytes);
 
 // The plain value of x (Montgomery form mod p), big-endian.
