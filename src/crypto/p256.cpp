@@ -80,14 +80,15 @@ using p256_detail::sub_borrow;
     return u;
 }
 
-// Multiplication mod p.
-[[gnu::always_inline]] inline FieldElement mul(const FieldElement& a, const FieldElement& b) {
+// Multiplication mod p. Out of line, as is sqr: inlined into each point formula a dozen times,
+// they run out of registers and spill far more than a call costs.
+[[gnu::noinline]] FieldElement mul(const FieldElement& a, const FieldElement& b) {
     u64 t[8];
     product(a, b, t);
     return reduce_p(t);
 }
 
-[[gnu::always_inline]] inline FieldElement sqr(const FieldElement& a) {
+[[gnu::noinline]] FieldElement sqr(const FieldElement& a) {
     u64 t[8];
     square(a, t);
     return reduce_p(t);
