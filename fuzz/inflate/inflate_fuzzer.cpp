@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../../tests/inflate/in_place_sink.h"
 #include "inflate/byte_stream.h"
 #include "inflate/inflate.h"
 #include "inflate/output_window.h"
@@ -55,27 +56,6 @@ class CheckingSink final : public orvelo::ByteSink {
     std::vector<std::size_t> calls;
 };
 
-// Offers the decoder room in a buffer exactly as large as the limit and the window's slack,
-// and insists on being handed bytes in place.
-class InPlaceSink final : public orvelo::ByteSink {
-  public:
-    explicit InPlaceSink(std::size_t capacity) : buffer(capacity) {}
-    orvelo::Status write(std::span<const u8> bytes) override {
-        if (bytes.data() != buffer.data() + size) {
-            std::abort();
-        }
-        calls.push_back(bytes.size());
-        size += bytes.size();
-        return {};
-    }
-    u8* room(std::size_t count) override {
-        return count <= buffer.size() - size ? buffer.data() + size : nullptr;
-    }
-    std::vector<u8> buffer;
-    std::size_t size = 0;
-    std::vector<std::size_t> calls;
-};
-
 std::string text_of(const orvelo::Status& status) {
     return status ? std::string() : status.error().text;
 }
@@ -102,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // same outcome, the same calls, the same bytes.
     if (limit <= 255 * 1024 + 7) {
         orvelo::MemorySource memory(stream);
-        InPlaceSink in_place(static_cast<std::size_t>(limit) + orvelo::WINDOW_SLACK_BYTES);
+        orvelo::test::InPlaceSink in_place(static_cast<std::size_t>(limit) +
+                                           orvelo::WINDOW_SLACK_BYTES);
         const orvelo::Status again = orvelo::inflate(memory, in_place, limit);
         if (text_of(again) != text_of(status) || in_place.calls != sink.calls ||
             !std::equal(sink.output.begin(), sink.output.end(), in_place.buffer.begin())) {

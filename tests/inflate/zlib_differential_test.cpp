@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/messages.h"
+#include "in_place_sink.h"
 #include "inflate/output_window.h"
 #include "inflate_harness.h"
 
@@ -278,31 +279,6 @@ TEST(InflateAgainstZlib, AgreesOnMutatedAndTruncatedStreams) {
                 tally.complete, tally.refused, tally.lenient, tally.incomplete);
 }
 
-// A sink that offers room in its own buffer, as image unpacking does, and insists that every
-// write hands it bytes already in place. Its buffer is exactly as large as it says, so that a
-// write past the room it gave is caught (AddressSanitizer).
-class InPlaceSink final : public ByteSink {
-  public:
-    explicit InPlaceSink(std::size_t capacity) : buffer(capacity) {}
-
-    Status write(std::span<const u8> bytes) override {
-        calls.push_back(bytes.size());
-        if (bytes.data() != buffer.data() + size) {
-            return fail("not in place");
-        }
-        size += bytes.size();
-        return {};
-    }
-
-    u8* room(std::size_t count) override {
-        return count <= buffer.size() - size ? buffer.data() + size : nullptr;
-    }
-
-    std::vector<u8> buffer;
-    std::size_t size = 0;
-    std::vector<std::size_t> calls;
-};
-
 // Decoding in place changes where the bytes are made, nothing else: the same sink calls, the
 // same bytes, the same failures, at the limit, one short of it, and on damaged streams.
 TEST(InflateAgainstZlib, InPlaceOutputMatchesCopiedOutput) {
@@ -325,7 +301,7 @@ TEST(InflateAgainstZlib, InPlaceOutputMatchesCopiedOutput) {
                                              std::to_string(limit);
                     const test::Outcome copied = test::run_inflate(input, limit);
                     MemorySource source(input);
-                    InPlaceSink sink(static_cast<std::size_t>(limit) + WINDOW_SLACK_BYTES);
+                    test::InPlaceSink sink(static_cast<std::size_t>(limit) + WINDOW_SLACK_BYTES);
                     const Status status = inflate(source, sink, limit);
                     ASSERT_EQ(status ? std::string() : status.error().text, copied.error()) << what;
                     ASSERT_EQ(sink.calls, copied.sink_calls) << what;
