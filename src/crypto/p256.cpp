@@ -70,14 +70,7 @@ using p256_detail::sub_borrow;
         }
         top += carry;
     }
-    u64 borrow = 0;
-    const FieldElement u = {
-        sub_borrow(t[4], FIELD_P.m[0], borrow), sub_borrow(t[5], FIELD_P.m[1], borrow),
-        sub_borrow(t[6], FIELD_P.m[2], borrow), sub_borrow(t[7], FIELD_P.m[3], borrow)};
-    if (borrow != 0 && top == 0) {
-        return FieldElement{t[4], t[5], t[6], t[7]};
-    }
-    return u;
+    return p256_detail::subtract_once(t[4], t[5], t[6], t[7], top, FIELD_P);
 }
 
 // Multiplication mod p. Out of line, as is sqr: inlined into each point formula a dozen times,

@@ -146,6 +146,20 @@ namespace p256_detail {
     t[4] = t5 + static_cast<u64>(last >> 64);
 }
 
+// t = t0..t3 plus top·2^256, with top 0 or 1 and t < 2m, brought below m: t − m unless that
+// subtraction borrows and top is 0.
+[[gnu::always_inline]] constexpr FieldElement subtract_once(u64 t0, u64 t1, u64 t2, u64 t3, u64 top,
+                                                            const Modulus& modulus) {
+    u64 borrow = 0;
+    const FieldElement u = {
+        sub_borrow(t0, modulus.m[0], borrow), sub_borrow(t1, modulus.m[1], borrow),
+        sub_borrow(t2, modulus.m[2], borrow), sub_borrow(t3, modulus.m[3], borrow)};
+    if (borrow != 0 && top == 0) {
+        return FieldElement{t0, t1, t2, t3};
+    }
+    return u;
+}
+
 }  // namespace p256_detail
 
 // a·b·R^-1 mod m for a, b < m, by word-serial Montgomery multiplication (CIOS). The accumulator
@@ -161,15 +175,7 @@ constexpr FieldElement mont_mul(const FieldElement& a, const FieldElement& b,
     p256_detail::mont_step(t, a, b[1], modulus);
     p256_detail::mont_step(t, a, b[2], modulus);
     p256_detail::mont_step(t, a, b[3], modulus);
-    u64 borrow = 0;
-    const FieldElement u = {p256_detail::sub_borrow(t[0], modulus.m[0], borrow),
-                            p256_detail::sub_borrow(t[1], modulus.m[1], borrow),
-                            p256_detail::sub_borrow(t[2], modulus.m[2], borrow),
-                            p256_detail::sub_borrow(t[3], modulus.m[3], borrow)};
-    if (borrow != 0 && t[4] == 0) {
-        return FieldElement{t[0], t[1], t[2], t[3]};
-    }
-    return u;
+    return p256_detail::subtract_once(t[0], t[1], t[2], t[3], t[4], modulus);
 }
 
 // (a + b) mod m for a, b < m. s = a + b may carry out of 256 bits; s − m is the answer unless
@@ -292,13 +298,13 @@ inline constexpr JacobianPoint POINT_AT_INFINITY = {FIELD_P.r, FIELD_P.r, {0, 0,
 
 // ---- Field elements and points ----
 
-// The Montgomery form of a 32-byte big-endian value, or nothing when the value is p or more.
 // mont_mul(a, b, FIELD_P) and mont_mul(a, a, FIELD_P), the same values, faster: the whole product
 // first (a square's cross products once, doubled), then a reduction that uses p's shape,
 // 2^256 − 2^224 + 2^192 + 2^96 − 1, in place of multiplications by its words.
 [[nodiscard]] FieldElement field_mul(const FieldElement& a, const FieldElement& b);
 [[nodiscard]] FieldElement field_sqr(const FieldElement& a);
 
+// The Montgomery form of a 32-byte big-endian value, or nothing when the value is p or more.
 [[nodiscard]] std::optional<FieldElement> field_from_bytes(const Bytes32& bytes);
 
 // The plain value of x (Montgomery form mod p), big-endian.

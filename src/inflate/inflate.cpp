@@ -175,8 +175,8 @@ inline void copy_match_with_room(u8* destination, std::size_t distance, std::siz
     }
 }
 
-// A fast step (below) reads at most 8 bytes past pos in each of its at most three refills and
-// moves pos by at most 7 in each.
+// A fast step (below) reads at most 8 bytes past pos in each of its at most two refills and moves
+// pos by at most 7 in each.
 constexpr std::size_t FAST_STEP_INPUT_BYTES = 32;
 // A fast step writes at most three literals, or two and a match of up to 258 bytes with its
 // overrun.

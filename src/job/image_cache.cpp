@@ -118,21 +118,9 @@ std::optional<std::vector<u8>> ImageCache::read(std::u16string_view name, u64 si
     u64 size = 0;
     std::optional<std::vector<u8>> bytes;
     if (os::get_file_size(file, size) && size == size_bytes) {
-        // Taken once and grown just before each read, as the local image is, so that the pages
-        // are not first cleared in a pass of their own.
-        bytes.emplace();
-        bytes->reserve(size);
-        os::advise_large_buffer(bytes->data(), bytes->capacity());
-        u64 filled = 0;
-        while (filled < size) {
-            const u32 piece = static_cast<u32>(std::min<u64>(size - filled, FILE_READ_PIECE_BYTES));
-            bytes->resize(filled + piece);
-            u32 read = 0;
-            if (!os::read_file(file, bytes->data() + filled, piece, read) || read == 0) {
-                bytes.reset();
-                break;
-            }
-            filled += read;
+        bytes = read_open_file(file, size);
+        if (bytes->size() != size) {
+            bytes.reset();
         }
     }
     os::close_handle(file);

@@ -13,6 +13,27 @@
 
 namespace orvelo {
 
+std::vector<u8> read_open_file(os::Handle file, u64 size) {
+    // One allocation for the whole file, grown piece by piece just before each read: the bytes
+    // a read lands on were made a moment earlier and are still in the cache, so the buffer is
+    // not first cleared in a pass of its own.
+    std::vector<u8> bytes;
+    bytes.reserve(size);
+    os::advise_large_buffer(bytes.data(), bytes.capacity());
+    u64 filled = 0;
+    while (filled < size) {
+        const u32 piece = static_cast<u32>(std::min<u64>(size - filled, FILE_READ_PIECE_BYTES));
+        bytes.resize(filled + piece);
+        u32 read = 0;
+        if (!os::read_file(file, bytes.data() + filled, piece, read) || read == 0) {
+            break;
+        }
+        filled += read;
+    }
+    bytes.resize(filled);
+    return bytes;
+}
+
 std::optional<std::vector<u8>> read_whole_file(std::string_view path) {
     const WideString wide = utf8_to_wide(path);
     const os::Handle file = os::create_file(wide.c_str(), os::GENERIC_READ_ACCESS, os::SHARE_READ,
@@ -23,22 +44,7 @@ std::optional<std::vector<u8>> read_whole_file(std::string_view path) {
     std::vector<u8> bytes;
     u64 size = 0;
     if (os::get_file_size(file, size) && size < LOCAL_FILE_LIMIT_BYTES) {
-        // One allocation for the whole file, grown piece by piece just before each read: the
-        // bytes a read lands on were made a moment earlier and are still in the cache, so the
-        // image is not first cleared in a pass of its own.
-        bytes.reserve(size);
-        os::advise_large_buffer(bytes.data(), bytes.capacity());
-        u64 filled = 0;
-        while (filled < size) {
-            const u32 piece = static_cast<u32>(std::min<u64>(size - filled, FILE_READ_PIECE_BYTES));
-            bytes.resize(filled + piece);
-            u32 read = 0;
-            if (!os::read_file(file, bytes.data() + filled, piece, read) || read == 0) {
-                break;
-            }
-            filled += read;
-        }
-        bytes.resize(filled);
+        bytes = read_open_file(file, size);
     }
     os::close_handle(file);
     return bytes;

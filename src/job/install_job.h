@@ -12,12 +12,17 @@
 #include "core/job_status.h"
 #include "core/settings.h"
 #include "core/types.h"
+#include "os/file.h"
 
 namespace orvelo {
 
 // Local files are read whole, below this size, in reads of at most 16 MiB.
 inline constexpr u64 LOCAL_FILE_LIMIT_BYTES = 1'073'741'824;
 inline constexpr u32 FILE_READ_PIECE_BYTES = 16'777'216;
+
+// The first `size` bytes of an open file, in reads of at most FILE_READ_PIECE_BYTES into one
+// buffer taken once; fewer when a read fails or the file ends early.
+[[nodiscard]] std::vector<u8> read_open_file(os::Handle file, u64 size);
 
 // Nothing when the file cannot be opened; otherwise the bytes that could be read, possibly
 // fewer than the file holds (no size, a size of 1 GiB or more, or a read error give fewer bytes
