@@ -78,14 +78,23 @@ class Harness:
     # ---- Programs ----
 
     def run(self, command, timeout=60):
-        return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+        return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               stdin=subprocess.DEVNULL, timeout=timeout, check=False)
 
     def state(self):
-        result = self.run([self.wine, self.args.inspector], timeout=30)
+        # The inspector exits 0 with the state or 3 without a window. Any other code means the
+        # read itself failed (Wine could not start the inspector, or the window died while it
+        # was being read); that says nothing about the program, so the read is tried again a
+        # few times before the scenario fails with what Wine printed.
+        for _ in range(4):
+            result = self.run([self.wine, self.args.inspector], timeout=30)
+            if result.returncode in (0, 3):
+                break
+            time.sleep(0.5)
         if result.returncode == 3:
             return {"window": None}
-        check(result.returncode == 0, "the inspector failed with %d" % result.returncode)
+        check(result.returncode == 0, "the inspector failed with %d four times; it printed:\n%s" %
+              (result.returncode, result.stderr.decode("utf-8", "replace")[-2000:]))
         state = json.loads(result.stdout.decode("utf-8"))
         for box in state.get("boxes", []):
             box["text"] = box["text"].replace("\r\n", "\n")
