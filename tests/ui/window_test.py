@@ -81,20 +81,30 @@ class Harness:
         return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               stdin=subprocess.DEVNULL, timeout=timeout, check=False)
 
-    def state(self):
-        # The inspector exits 0 with the state or 3 without a window. Any other code means the
-        # read itself failed (Wine could not start the inspector, or the window died while it
-        # was being read); that says nothing about the program, so the read is tried again a
-        # few times before the scenario fails with what Wine printed.
-        for _ in range(4):
-            result = self.run([self.wine, self.args.inspector], timeout=30)
-            if result.returncode in (0, 3):
-                break
+    def tool(self, what, *arguments, ok=(0,)):
+        """Runs one of the tests' own Windows helpers (the inspector's read, reg, the theme
+        switch), whose run may be repeated without changing anything. Wine has been seen, about
+        once in a full run, to fail such a launch (exit code 1, at the first launches of a
+        scenario); that says nothing about the program, so a failed run is tried again for up to
+        10 seconds. Each retry is logged in the work folder, and the last
+        failure carries what Wine printed."""
+        deadline = time.monotonic() + 10
+        while True:
+            result = self.run([self.wine, *arguments], timeout=30)
+            if result.returncode in ok:
+                return result
+            printed = result.stderr.decode("utf-8", "replace")[-2000:]
+            with open(os.path.join(self.args.work, "wine-retries.log"), "a") as log:
+                log.write("%s: %s failed with %d\n%s\n" % (time.strftime("%H:%M:%S"), what,
+                                                            result.returncode, printed))
+            check(time.monotonic() < deadline,
+                  "%s failed with %d; Wine printed:\n%s" % (what, result.returncode, printed))
             time.sleep(0.5)
+
+    def state(self):
+        result = self.tool("the inspector", self.args.inspector, ok=(0, 3))
         if result.returncode == 3:
             return {"window": None}
-        check(result.returncode == 0, "the inspector failed with %d four times; it printed:\n%s" %
-              (result.returncode, result.stderr.decode("utf-8", "replace")[-2000:]))
         state = json.loads(result.stdout.decode("utf-8"))
         for box in state.get("boxes", []):
             box["text"] = box["text"].replace("\r\n", "\n")
@@ -191,9 +201,8 @@ class Harness:
             os.remove(self.drive_link)
 
     def set_dpi(self, dpi):
-        result = self.run([self.wine, "reg", "add", "HKCU\\Control Panel\\Desktop", "/v",
-                           "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"])
-        check(result.returncode == 0, "could not set LogPixels to %d" % dpi)
+        self.tool("setting LogPixels to %d" % dpi, "reg", "add", "HKCU\\Control Panel\\Desktop",
+                  "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
 
     def screenshot(self, state, name):
         folder = os.path.join(self.args.work, "screenshots")
@@ -687,13 +696,11 @@ def high_contrast(h):
     yellow, black, white = (255, 255, 0), (0, 0, 0), (255, 255, 255)
 
     def set_switch(on):
-        result = h.run([h.wine, "reg", "add", HIGH_CONTRAST_KEY, "/v", "Flags", "/t", "REG_SZ",
-                        "/d", "127" if on else "126", "/f"])
-        check(result.returncode == 0, "could not set the high-contrast switch")
+        h.tool("setting the high-contrast switch", "reg", "add", HIGH_CONTRAST_KEY, "/v", "Flags",
+               "/t", "REG_SZ", "/d", "127" if on else "126", "/f")
 
     def theme(*arguments):
-        check(h.run([h.wine, switch, *arguments]).returncode == 0, "theme switch %s" % (
-            arguments,))
+        h.tool("theme switch %s" % (arguments,), switch, *arguments)
 
     def wait_for_colours(what, name, text, absent):
         """Until the title, the explanation and the status line show `text` and no `absent`."""
@@ -803,6 +810,8 @@ def main():
         scenarios[args.scenario]()
     except Failure as failure:
         print("FAILED: %s" % failure)
+        if isinstance(failure.__context__, Failure):
+            print("(while cleaning up after: %s)" % failure.__context__)
         return 1
     finally:
         h.stop_program()
