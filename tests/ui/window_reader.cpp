@@ -179,8 +179,12 @@ std::string control_json(HWND main, HWND control) {
         out += ",\"items\":[";
         const LRESULT count = send(control, CB_GETCOUNT, 0, 0);
         for (LRESULT i = 0; i < count; ++i) {
+            // CB_GETLBTEXT writes without a bound, and a rescan may replace the item between
+            // the two messages: the buffer keeps room for a longer text than the length read.
+            constexpr std::size_t SPARE_UNITS = 512;
             const LRESULT length = send(control, CB_GETLBTEXTLEN, i, 0);
-            std::u16string item(length > 0 ? static_cast<std::size_t>(length) + 1 : 1, u'\0');
+            std::u16string item(
+                (length > 0 ? static_cast<std::size_t>(length) : 0) + 1 + SPARE_UNITS, u'\0');
             const LRESULT copied =
                 send(control, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
             item.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
