@@ -84,10 +84,9 @@ class Harness:
     def tool(self, what, *arguments, ok=(0,)):
         """Runs one of the tests' own Windows helpers (the inspector's read, reg, the theme
         switch), whose run may be repeated without changing anything. Wine has been seen, about
-        once in a full run, to fail such a launch (exit code 1, at the first launches of a
-        scenario); that says nothing about the program, so a failed run is tried again for up to
-        10 seconds. Each retry is logged in the work folder, and the last
-        failure carries what Wine printed."""
+        once in a full run, to fail such a launch with exit code 1 and nothing printed; that says
+        nothing about the program, so a failed run is tried again for up to 10 seconds. Each
+        retry is logged in the work folder, and the last failure carries what Wine printed."""
         deadline = time.monotonic() + 10
         while True:
             result = self.run([self.wine, *arguments], timeout=30)
