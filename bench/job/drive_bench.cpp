@@ -71,9 +71,6 @@ struct Setup {
         std::ofstream(drive_path, std::ios::binary).close();
         std::filesystem::resize_file(drive_path, image.size() + 16 * 1024 * 1024);
         os::register_disk(0, drive_path.string());
-        // The drive is a file this benchmark made and names itself: nobody can swap it, and
-        // discovery's identity checks, which expect a removable disk, have nothing to confirm.
-        set_drive_identity_checks({[](const DriveCandidate&) -> Status { return {}; }, nullptr});
     }
     ~Setup() { std::filesystem::remove_all(folder); }
 };
@@ -86,9 +83,12 @@ Setup& setup() {
 void BM_JobWriteAndCheck(benchmark::State& state) {
     Setup& s = setup();
     const DriveCandidate drive{"bench", std::filesystem::file_size(s.drive_path), 0, 512};
+    // The drive is a file this benchmark made and names itself: nobody can swap it, and
+    // discovery's identity checks, which expect a removable disk, have nothing to confirm.
+    const DriveAccess access{{[](const DriveCandidate&) -> Status { return {}; }, nullptr}};
     for (auto _ : state) {
         JobStatus status;
-        const Status written = write_image(status, drive, s.image);
+        const Status written = write_image(status, drive, s.image, access);
         if (!written) {
             state.SkipWithError(written.error().text.c_str());
             break;

@@ -18,6 +18,9 @@ bool parse_write(std::span<const std::string> arguments, CommandLine& line) {
                 return false;
             }
         } else if ((argument == "--image" || argument == "--server") && has_value) {
+            if (argument == "--image" && !line.image_path) {
+                line.image_path = arguments[i + 1];
+            }
             line.job_arguments.push_back(argument);
             line.job_arguments.push_back(arguments[++i]);
         } else if (argument == "--dev") {

@@ -3,6 +3,7 @@
 // function reads it.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -25,6 +26,7 @@ struct CommandLine {
     Command command = Command::Help;
     std::string drive_path;                  // write: empty to pick from the list
     std::vector<std::string> job_arguments;  // write: as the Windows command line carries them
+    std::optional<std::string> image_path;   // write: the first --image
     bool confirmed = false;                  // write: --yes, only with --drive
     bool any_disk = false;                   // write: a block device need not be removable
     std::string manifest_path;               // check-manifest

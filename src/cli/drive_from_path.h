@@ -2,6 +2,12 @@
 // for one. This makes the DriveCandidate the job writes, as discovery would on Windows, and
 // remembers what identifies it, so that the drive opened for writing minutes later can be
 // checked to be the one the user confirmed.
+//
+// The path is resolved once, one component at a time, without letting the system follow any
+// link: each link met is read and followed here, and only when it belongs to root, to the
+// effective or real user, or to the account that ran sudo. Running as root, a link in a folder
+// of another account is that account's choice of what root overwrites. What the walk ends on
+// stays open, and the drive is only ever reopened through that descriptor, never by name.
 #pragma once
 
 #include <filesystem>
@@ -16,12 +22,16 @@ namespace orvelo::cli {
 inline constexpr u32 CLI_DISK_NUMBER = 0;
 
 // What must be unchanged between the confirmation and the writing. A block device: its device
-// number, size, logical sector size and sysfs label. A drive file: the file (device and inode)
-// and its size.
+// number, disk sequence number, size, logical sector size and sysfs label. A drive file: the
+// file (device and inode) and its size.
 struct DriveIdentity {
     bool block_device = false;
     u64 device = 0;  // st_rdev of a block device, st_dev of a file
     u64 inode = 0;   // a file's; 0 for a block device
+    // The kernel's count of media it has seen, which changes when a card is swapped in a reader
+    // or a loop device is given another file, though the device number stays; 0 for a file or
+    // where the kernel has none.
+    u64 disk_sequence = 0;
     u64 size_bytes = 0;
     u32 bytes_per_sector = 0;
     std::string label;  // a block device's sysfs label; empty for a file
@@ -29,19 +39,58 @@ struct DriveIdentity {
     friend bool operator==(const DriveIdentity&, const DriveIdentity&) = default;
 };
 
+// An open file descriptor, closed with its owner.
+class Descriptor {
+  public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(Descriptor&& other) noexcept : fd_(other.release()) {}
+    Descriptor& operator=(Descriptor&& other) noexcept;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor();
+
+    [[nodiscard]] int get() const { return fd_; }
+    [[nodiscard]] bool valid() const { return fd_ >= 0; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
 struct PathDrive {
     DriveCandidate drive;
     DriveIdentity identity;
+    std::string real_path;     // the path with every link resolved, escaped for the terminal
+    std::string device_label;  // a block device's sysfs label (escaped); empty for a file
+    bool is_file = false;      // a regular file standing in for a drive
+    Descriptor handle;         // what the path led to, open without access (O_PATH)
+
+    // The path that reopens the drive through `handle`, for the seam.
+    [[nodiscard]] std::string reopen_path() const;
 };
 
-// A regular file is always taken. A block device must be a whole disk that does not hold the
-// running system, and without `any_disk` one that `orvelo list` offers (system_drives.h), read
-// under `root`; it is refused with the text that says why before anything opens it.
-// Label: the device's vendor and model as the system knows them ("{vendor} {model}", or the one
-// that is there), else the file name. Size and logical sector size from the device, or the
-// file's size and 512 for a regular file. "{path} can't be read." when it is neither.
+// A regular file is taken unless a loop device is attached to it or the kernel says it is busy.
+// A block device must be a whole disk that nothing uses and that does not hold the running
+// system, and without `any_disk` one that `orvelo list` offers (system_drives.h), read under
+// `root`; it is refused with the text that says why before anything opens it for writing.
+// Label: a block device's vendor and model as the system knows them ("{vendor} {model}", or
+// the one that is there) followed by " ({real path})", or its real path alone; a file's real
+// path. Size and logical sector size from the device, or the file's size and 512 for a regular
+// file. "{path} can't be read." when it is neither.
 [[nodiscard]] Result<PathDrive> drive_from_path(const std::string& path, bool any_disk,
                                                 const std::filesystem::path& root);
+
+// Whether the drive is still the one `confirmed` describes and still free, asked through its
+// descriptor: for a block device the checks of drive_from_path again, for a file that it still
+// has a name and no loop device; then the identity. "{label} was unplugged or replaced. Pick
+// the drive again." when it is another.
+[[nodiscard]] Status confirm_path_drive(const PathDrive& confirmed, bool any_disk,
+                                        const std::filesystem::path& root);
 
 // The identity of the open file `fd` as drive_from_path takes it, read on that handle (and
 // the label through sysfs under `root`); false when it cannot be read.

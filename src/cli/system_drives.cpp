@@ -7,6 +7,9 @@
 #include <sstream>
 #include <string_view>
 
+#include <sys/stat.h>
+
+#include "cli/terminal_text.h"
 #include "core/format.h"
 #include "core/messages.h"
 #include "core/text.h"
@@ -57,16 +60,18 @@ std::optional<fs::path> device_folder(const fs::path& root, const std::string& n
     return resolved_path(root / "sys/dev/block" / number);
 }
 
+// A card's name and a stick's vendor and model come from the device itself: whatever they hold
+// is shown, never obeyed.
 std::string label_in(const fs::path& folder) {
     const std::string vendor = attribute(folder / "device/vendor");
     const std::string model = attribute(folder / "device/model");
     if (!vendor.empty() && !model.empty()) {
-        return format(msg::VENDOR_PRODUCT_LABEL, vendor, model);
+        return visible_field(format(msg::VENDOR_PRODUCT_LABEL, vendor, model));
     }
     if (!vendor.empty() || !model.empty()) {
-        return vendor.empty() ? model : vendor;
+        return visible_field(vendor.empty() ? model : vendor);
     }
-    return attribute(folder / "device/name");  // an SD or MMC card's own name
+    return visible_field(attribute(folder / "device/name"));  // an SD or MMC card's own name
 }
 
 // The bus that makes a disk one the Windows program would offer: its path runs through a USB
@@ -98,8 +103,9 @@ SystemDisk describe(const fs::path& folder, const std::string& name) {
     disk.bus = bus_of(folder);
     disk.label = label_in(folder);
     if (disk.label.empty()) {
-        disk.label = name;
+        disk.label = visible_field(name);
     }
+    disk.never_a_drive = is_never_a_drive(name);
     const std::optional<u64> units = number_attribute(folder / "size");
     disk.size_bytes = units && *units <= UINT64_MAX / 512 ? *units * 512 : 0;
     disk.bytes_per_sector =
@@ -208,9 +214,31 @@ bool is_system_point(std::string_view point) {
 
 }  // namespace
 
-fs::path system_root() {
-    const char* root = std::getenv("ORVELO_SYSTEM_ROOT");
-    return root != nullptr && *root != 0 ? fs::path(root) : fs::path("/");
+bool is_never_a_drive(std::string_view name) {
+    // `text` starts with `prefix`, then digits, then ends or continues with what `rest` accepts.
+    const auto numbered = [](std::string_view text, std::string_view prefix) -> std::size_t {
+        if (!text.starts_with(prefix)) {
+            return 0;
+        }
+        std::size_t end = prefix.size();
+        while (end < text.size() && text[end] >= '0' && text[end] <= '9') {
+            ++end;
+        }
+        return end > prefix.size() ? end : 0;
+    };
+    if (const std::size_t end = numbered(name, "zram"); end == name.size() && end != 0) {
+        return true;
+    }
+    if (const std::size_t end = numbered(name, "ram"); end == name.size() && end != 0) {
+        return true;
+    }
+    const std::size_t card = numbered(name, "mmcblk");
+    if (card == 0) {
+        return false;
+    }
+    const std::string_view area = name.substr(card);
+    const std::size_t boot = numbered(area, "boot");
+    return area == "rpmb" || (boot != 0 && boot == area.size());
 }
 
 std::set<std::string> system_disk_names(const fs::path& root) {
@@ -306,11 +334,177 @@ Status check_block_device(const fs::path& root, const std::string& path, unsigne
         return fail(format(msg::IS_PARTITION, path));
     }
     const std::string name = folder->filename().string();
+    const SystemDisk disk = describe(*folder, name);
+    if (disk.never_a_drive) {
+        return fail(format(msg::NOT_A_DRIVE, path));
+    }
     if (system_disk_names(root).contains(name)) {
         return fail(format(msg::HOLDS_SYSTEM, path));
     }
-    if (!any_disk && !describe(*folder, name).offered()) {
+    if (!any_disk && !disk.offered()) {
         return fail(format(msg::NOT_REMOVABLE, path));
+    }
+    if (disk.size_bytes == 0) {
+        return fail(format(msg::NO_MEDIUM, path));
+    }
+    return check_device_tree(root, *folder, path);
+}
+
+namespace {
+
+// The devices that a write of the target reaches or disturbs, found from its sysfs folder.
+class DeviceTree {
+  public:
+    DeviceTree(const fs::path& root, const fs::path& target) : root_(root) {
+        add_beneath(target, 0);
+        const std::vector<fs::path> chain = beneath_;
+        for (const fs::path& device : chain) {
+            // A partition's disk holds other partitions that a write of this one leaves alone.
+            if (std::find(partition_disks_.begin(), partition_disks_.end(), device) ==
+                partition_disks_.end()) {
+                add_above(device, 0);
+            }
+        }
+    }
+
+    // The target and what it is built on: its backing devices, slaves, and a partition's disk.
+    [[nodiscard]] const std::vector<fs::path>& beneath() const { return beneath_; }
+    // Partitions on any of those, then what is built on any device found (holders and loop
+    // devices over it), with their partitions; the target's own partitions among them.
+    [[nodiscard]] const std::vector<fs::path>& above() const { return above_; }
+    // Whether `device` was reached as a partition of a device on the tree, not built on one.
+    [[nodiscard]] bool is_partition(const fs::path& device) const {
+        return fs::exists(device / "partition");
+    }
+
+  private:
+    bool seen(const fs::path& device) const {
+        return std::find(beneath_.begin(), beneath_.end(), device) != beneath_.end() ||
+               std::find(above_.begin(), above_.end(), device) != above_.end();
+    }
+
+    void add_beneath(const fs::path& device, int depth) {
+        if (depth > MAX_LAYERS || seen(device)) {
+            return;
+        }
+        beneath_.push_back(device);
+        if (is_partition(device)) {
+            partition_disks_.push_back(device.parent_path());
+            add_beneath(device.parent_path(), depth + 1);
+            return;  // a partition is built on its disk alone
+        }
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(device / "slaves", error)) {
+            if (const auto lower = resolved_path(entry.path())) {
+                add_beneath(*lower, depth + 1);
+            }
+        }
+        // A loop device over a block device; one over a regular file ends here.
+        const std::string backing = attribute(device / "loop/backing_file");
+        if (!backing.empty()) {
+            if (const auto lower = folder_of_node(root_, backing)) {
+                add_beneath(*lower, depth + 1);
+            }
+        }
+    }
+
+    void add_above(const fs::path& device, int depth) {
+        if (depth > MAX_LAYERS) {
+            return;
+        }
+        std::vector<fs::path> upper;
+        std::error_code error;
+        if (!is_partition(device)) {
+            for (const auto& entry : fs::directory_iterator(device, error)) {
+                if (fs::exists(entry.path() / "partition")) {
+                    upper.push_back(entry.path());
+                }
+            }
+        }
+        for (const auto& entry : fs::directory_iterator(device / "holders", error)) {
+            if (const auto holder = resolved_path(entry.path())) {
+                upper.push_back(*holder);
+            }
+        }
+        for (const auto& entry : fs::directory_iterator(root_ / "sys/block", error)) {
+            const std::string backing = attribute(entry.path() / "loop/backing_file");
+            if (backing.empty()) {
+                continue;
+            }
+            const auto lower = folder_of_node(root_, backing);
+            const auto loop = resolved_path(entry.path());
+            if (lower && loop && *lower == device) {
+                upper.push_back(*loop);
+            }
+        }
+        for (const fs::path& found : upper) {
+            if (!seen(found)) {
+                above_.push_back(found);
+                add_above(found, depth + 1);
+            }
+        }
+    }
+
+    fs::path root_;
+    std::vector<fs::path> beneath_;
+    std::vector<fs::path> above_;
+    std::vector<fs::path> partition_disks_;
+};
+
+std::string node_of(const fs::path& device) {
+    return "/dev/" + device.filename().string();
+}
+
+}  // namespace
+
+Status check_device_tree(const fs::path& root, const fs::path& folder, const std::string& path) {
+    const DeviceTree tree(root, folder);
+    std::vector<fs::path> all = tree.beneath();
+    all.insert(all.end(), tree.above().begin(), tree.above().end());
+
+    const std::set<std::string> system = system_disk_names(root);
+    for (const fs::path& device : all) {
+        const fs::path whole = tree.is_partition(device) ? device.parent_path() : device;
+        if (system.contains(device.filename().string()) ||
+            system.contains(whole.filename().string())) {
+            return fail(format(msg::HOLDS_SYSTEM, path));
+        }
+    }
+    const std::vector<Mount> mounted = mounts(root);
+    for (const Mount& mount : mounted) {
+        const auto device = folder_of_mount(root, mount);
+        if (device && std::find(all.begin(), all.end(), *device) != all.end()) {
+            return fail(
+                format(msg::IN_USE_MOUNTED, path, node_of(*device), visible_field(mount.point)));
+        }
+    }
+    std::istringstream swaps(read_file_text(root / "proc/swaps"));
+    std::string line;
+    std::getline(swaps, line);
+    while (std::getline(swaps, line)) {
+        const std::vector<std::string> fields = fields_of(line);
+        const auto device = fields.empty() ? std::nullopt : folder_of_node(root, fields[0]);
+        if (device && std::find(all.begin(), all.end(), *device) != all.end()) {
+            return fail(format(msg::IN_USE_SWAP, path, node_of(*device)));
+        }
+    }
+    for (const fs::path& device : tree.above()) {
+        if (!tree.is_partition(device)) {
+            return fail(format(msg::IN_USE_HELD, path, node_of(device)));
+        }
+    }
+    return {};
+}
+
+std::string loop_device_backed_by(const fs::path& root, u64 device, u64 inode) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(root / "sys/block", error)) {
+        const std::string backing = attribute(entry.path() / "loop/backing_file");
+        struct stat info {};
+        if (!backing.empty() && stat(backing.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            info.st_dev == device && info.st_ino == inode) {
+            return "/dev/" + entry.path().filename().string();
+        }
     }
     return {};
 }

@@ -6,9 +6,9 @@
 namespace orvelo::cli {
 namespace {
 
-bool needs_escape(char32_t cp) {
-    return (cp < 0x20 && cp != '\n') || (cp >= 0x7F && cp <= 0x9F) || cp == 0x061C ||
-           cp == 0x200E || cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) ||
+bool needs_escape(char32_t cp, bool keep_line_feed) {
+    return (cp < 0x20 && !(keep_line_feed && cp == '\n')) || (cp >= 0x7F && cp <= 0x9F) ||
+           cp == 0x061C || cp == 0x200E || cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) ||
            (cp >= 0x2066 && cp <= 0x2069) || cp == 0x2028 || cp == 0x2029;
 }
 
@@ -46,9 +46,7 @@ char32_t decode(std::string_view sequence) {
     }
 }
 
-}  // namespace
-
-std::string visible_text(std::string_view text) {
+std::string escaped(std::string_view text, bool keep_line_feed) {
     std::string out;
     out.reserve(text.size());
     std::size_t i = 0;
@@ -62,7 +60,7 @@ std::string visible_text(std::string_view text) {
         }
         const std::string_view sequence = text.substr(i, length);
         const char32_t cp = decode(sequence);
-        if (!needs_escape(cp)) {
+        if (!needs_escape(cp, keep_line_feed)) {
             out += sequence;
         } else if (cp < 0x80) {
             out += "\\x";
@@ -74,6 +72,16 @@ std::string visible_text(std::string_view text) {
         i += length;
     }
     return out;
+}
+
+}  // namespace
+
+std::string visible_text(std::string_view text) {
+    return escaped(text, true);
+}
+
+std::string visible_field(std::string_view text) {
+    return escaped(text, false);
 }
 
 }  // namespace orvelo::cli

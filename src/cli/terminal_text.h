@@ -14,4 +14,9 @@ namespace orvelo::cli {
 // UTF-8 becomes "\xNN". Everything else is copied.
 [[nodiscard]] std::string visible_text(std::string_view text);
 
+// The same for one field from outside (a drive's label from sysfs, a file name, a text of the
+// server's) that is set into a line of ours: the line feed is escaped too ("\x0a"), so that a
+// field can never start a line of its own.
+[[nodiscard]] std::string visible_field(std::string_view text);
+
 }  // namespace orvelo::cli

@@ -14,6 +14,10 @@ inline constexpr Text CANT_BE_READ = "{} can't be read.";                    // 
 inline constexpr Text NOT_SIGNED = "The download isn't signed by Orvelo.";
 inline constexpr Text NOT_INSTALLER = "The server's answer isn't an Orvelo installer.";
 inline constexpr Text DAMAGED = "The download is damaged. Try again.";
+inline constexpr Text LOCAL_NOT_INSTALLER =  // local image path
+    "{} isn't an Orvelo installer image.";
+inline constexpr Text LOCAL_DAMAGED =  // local image path
+    "{} is damaged: its partition tables don't check out.";
 inline constexpr Text TOO_SMALL = "This drive is too small for the installer.";
 // drive label; bytes per sector
 inline constexpr Text WRONG_SECTOR_SIZE =
@@ -48,6 +52,39 @@ inline constexpr Text NOT_REMOVABLE =  // drive path
 inline constexpr Text HOLDS_SYSTEM = "{} holds the running system.";  // drive path
 inline constexpr Text IS_PARTITION =                                  // partition path
     "{} is a partition; give the whole drive (for example /dev/sdb).";
+inline constexpr Text NOT_A_DRIVE =  // device path
+    "{} is not a drive (a boot area, a RAM disk or swap in memory).";
+inline constexpr Text NO_MEDIUM = "{} has no medium in it.";  // device path
+// The drive is used by what sits on it or what it sits on; each names the device it found.
+inline constexpr Text IN_USE_MOUNTED =  // drive path; device path; mount point
+    "{} is in use: {} is mounted on {}. Unmount it and try again.";
+inline constexpr Text IN_USE_SWAP =  // drive path; device path
+    "{} is in use: {} is an active swap area. Turn it off (swapoff) and try again.";
+inline constexpr Text IN_USE_HELD =  // drive path; device path
+    "{} is in use: {} is built on it. Take that device down and try again.";
+inline constexpr Text IN_USE_LOOP =  // drive file path; loop device path
+    "{} is in use: {} is attached to it. Detach it (losetup -d) and try again.";
+inline constexpr Text IN_USE_LINUX =  // drive path or label
+    "{} is in use by the system or another program. Close what uses it and try again.";
+inline constexpr Text NOT_OPENED_LINUX = "{} could not be opened: {}";  // label; system text
+inline constexpr Text LINK_OF_OTHER_ACCOUNT =                           // link path; its owner
+    "{} is a link that belongs to {}. Give the drive's own path.";
+inline constexpr Text ACCOUNT_NUMBER = "account {}";  // user id without a name
+inline constexpr Text LABEL_AND_PATH = "{} ({})";     // a device's label; its path
+inline constexpr Text NOT_A_REGULAR_FILE = "{} is not a regular file.";  // local image path
+// drive label; device path; size_text
+inline constexpr Text ERASE_DEVICE_TEXT =
+    "Everything on \u201c{}\u201d ({}, {}) will be deleted and replaced with the Orvelo "
+    "installer.\n\nMake sure it isn't a drive you still need.";
+inline constexpr Text ERASE_FILE_TITLE = "Overwrite this file?";
+inline constexpr Text ERASE_FILE_TEXT =  // file path; size_text
+    "The file \u201c{}\u201d ({}) will be overwritten with the Orvelo installer.\n\nMake sure "
+    "it isn't a file you still need.";
+inline constexpr Text OVERWRITE_PROMPT = "Overwrite it? [y/N] ";
+inline constexpr Text ERASE_PROMPT = "Erase it? [y/N] ";
+// The progress line's rate and time left on a terminal.
+inline constexpr Text RATE_AND_TIME_LEFT = "{} MB/s, {}:{} left";  // MB/s; minutes; seconds
+inline constexpr Text DECIMAL_TWO_DIGITS = "{}{}";                 // tens; ones
 inline constexpr Text ARGUMENT_NOT_UTF8 = "An argument is not valid UTF-8.";
 inline constexpr Text DRIVE_LIST_LINE = "{}  {}  {}  {}";    // path; size_text; label; bus
 inline constexpr Text NUMBERED_ITEM = "{}) {}";              // number; item

@@ -40,9 +40,9 @@ ErrorText error_code_text(u32 code) {
         std::span<const char16_t>(buffer.data(), written < buffer.size() ? written : 0));
     const std::string_view trimmed = trim_white_space(system_text);
     if (trimmed.empty()) {
-        return ErrorText{format(msg::ERROR_CODE, code)};
+        return ErrorText{format(msg::ERROR_CODE, os::error_code_label(code))};
     }
-    return ErrorText{format(msg::SYSTEM_TEXT_AND_CODE, trimmed, code)};
+    return ErrorText{format(msg::SYSTEM_TEXT_AND_CODE, trimmed, os::error_code_label(code))};
 }
 
 ErrorText last_error_text() {

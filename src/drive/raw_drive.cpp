@@ -71,7 +71,8 @@ WideString physical_drive_path(u32 disk_number) {
 }
 
 Result<RawDrive> open_raw_drive(u32 disk_number, std::string_view label,
-                                std::vector<os::Handle> volume_handles) {
+                                std::vector<os::Handle> volume_handles,
+                                std::string_view not_opened_text) {
     const WideString path = physical_drive_path(disk_number);
     const os::Handle disk =
         os::create_file(path.c_str(), os::GENERIC_READ_ACCESS | os::GENERIC_WRITE_ACCESS,
@@ -80,7 +81,7 @@ Result<RawDrive> open_raw_drive(u32 disk_number, std::string_view label,
     if (disk == os::INVALID_HANDLE) {
         ErrorText reason = last_error_text();
         close_volumes(volume_handles);
-        return fail(format(msg::DRIVE_NOT_OPENED, label, reason));
+        return fail(format(not_opened_text, label, reason));
     }
     return RawDrive(std::move(volume_handles), disk);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/error_text.h"
+#include "core/messages.h"
 #include "core/text.h"
 #include "core/types.h"
 #include "os/file.h"
@@ -65,10 +66,11 @@ class TransferBuffer {
 [[nodiscard]] WideString physical_drive_path(u32 disk_number);
 
 // Opens the disk for reading and writing, unbuffered and write-through, taking over the locked
-// volume handles. On failure every volume handle is closed, in order, and the text carries the
-// error of the open.
-[[nodiscard]] Result<RawDrive> open_raw_drive(u32 disk_number, std::string_view label,
-                                              std::vector<os::Handle> volume_handles);
+// volume handles. On failure every volume handle is closed, in order, and the text
+// (`not_opened_text`: label, then the system's text) carries the error of the open.
+[[nodiscard]] Result<RawDrive> open_raw_drive(
+    u32 disk_number, std::string_view label, std::vector<os::Handle> volume_handles,
+    std::string_view not_opened_text = msg::DRIVE_NOT_OPENED);
 
 [[nodiscard]] Status seek_to(os::Handle handle, u64 offset);
 

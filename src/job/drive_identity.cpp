@@ -9,8 +9,6 @@
 namespace orvelo {
 namespace {
 
-DriveIdentityChecks installed_checks = DISCOVERY_IDENTITY_CHECKS;
-
 Status same_drive(const std::optional<DriveCandidate>& found, const DriveCandidate& confirmed) {
     if (!found || *found != confirmed) {
         return fail(format(msg::DRIVE_REPLACED, confirmed.label));
@@ -29,14 +27,6 @@ Status confirm_listed_drive(const DriveCandidate& confirmed) {
 
 Status confirm_opened_drive(os::Handle disk, const DriveCandidate& confirmed) {
     return same_drive(describe_disk(disk, confirmed.disk_number), confirmed);
-}
-
-const DriveIdentityChecks& drive_identity_checks() {
-    return installed_checks;
-}
-
-void set_drive_identity_checks(const DriveIdentityChecks& checks) {
-    installed_checks = checks;
 }
 
 }  // namespace orvelo

@@ -7,6 +7,7 @@
 
 #include "core/drive_candidate.h"
 #include "core/error_text.h"
+#include "core/messages.h"
 #include "os/file.h"
 
 namespace orvelo {
@@ -32,9 +33,22 @@ struct DriveIdentityChecks {
 inline constexpr DriveIdentityChecks DISCOVERY_IDENTITY_CHECKS{confirm_listed_drive,
                                                                confirm_opened_drive};
 
-// The checks the job runs: discovery's unless a front end that names drives otherwise (by a
-// path) installed its own before starting the job.
-[[nodiscard]] const DriveIdentityChecks& drive_identity_checks();
-void set_drive_identity_checks(const DriveIdentityChecks& checks);
+// The texts of the drive's failures that name the system's own state, in the front end's
+// words: a drive that is held by something else, and a disk that the system did not open.
+struct DriveTexts {
+    msg::Text in_use;      // drive label
+    msg::Text not_opened;  // drive label; the system's text
+};
+
+inline constexpr DriveTexts WINDOWS_DRIVE_TEXTS{msg::DRIVE_IN_USE, msg::DRIVE_NOT_OPENED};
+
+// What the front end that confirmed the drive hands the job about it: how to tell that the disk
+// about to be written is still that drive, and how to word the drive's failures. The window
+// names drives by discovery's disk numbers; a front end that names them otherwise (by a path)
+// brings its own checks.
+struct DriveAccess {
+    DriveIdentityChecks checks = DISCOVERY_IDENTITY_CHECKS;
+    DriveTexts texts = WINDOWS_DRIVE_TEXTS;
+};
 
 }  // namespace orvelo

@@ -50,13 +50,14 @@ std::optional<u32> volume_disk_number(const std::u16string& path) {
 
 // Tries the lock, then again every LOCK_RETRY_INTERVAL_MS until LOCK_PATIENCE_MS have passed,
 // asking for a stop after each wait: 1 + LOCK_PATIENCE_MS / LOCK_RETRY_INTERVAL_MS tries.
-Status lock_with_patience(const JobStatus& status, os::Handle volume, std::string_view label) {
+Status lock_with_patience(const JobStatus& status, os::Handle volume, std::string_view label,
+                          const DriveTexts& texts) {
     for (u32 waited_ms = 0;; waited_ms += LOCK_RETRY_INTERVAL_MS) {
         if (lock_volume(volume)) {
             return {};
         }
         if (waited_ms >= LOCK_PATIENCE_MS) {
-            return fail(format(msg::DRIVE_IN_USE, label));
+            return fail(format(texts.in_use, label));
         }
         os::sleep_ms(LOCK_RETRY_INTERVAL_MS);
         if (Status stopped = check_stopped(status); !stopped) {
@@ -75,7 +76,7 @@ Status check_sector_size(const DriveCandidate& drive) {
 }
 
 Result<std::vector<os::Handle>> lock_disk_volumes(const JobStatus& status, u32 disk_number,
-                                                  std::string_view label) {
+                                                  std::string_view label, const DriveTexts& texts) {
     std::vector<os::Handle> locked;
     std::array<char16_t, os::VOLUME_NAME_UNITS> name{};
     const os::Handle find = os::find_first_volume(name);
@@ -95,9 +96,9 @@ Result<std::vector<os::Handle>> lock_disk_volumes(const JobStatus& status, u32 d
         if (volume == os::INVALID_HANDLE) {
             os::find_volume_close(find);
             close_all(locked);
-            return fail(format(msg::DRIVE_IN_USE, label));
+            return fail(format(texts.in_use, label));
         }
-        if (Status taken = lock_with_patience(status, volume, label); !taken) {
+        if (Status taken = lock_with_patience(status, volume, label, texts); !taken) {
             os::close_handle(volume);
             os::find_volume_close(find);
             close_all(locked);
@@ -110,18 +111,20 @@ Result<std::vector<os::Handle>> lock_disk_volumes(const JobStatus& status, u32 d
     return locked;
 }
 
-Result<PreparedDrive> prepare_drive(const JobStatus& status, const DriveCandidate& drive) {
+Result<PreparedDrive> prepare_drive(const JobStatus& status, const DriveCandidate& drive,
+                                    const DriveAccess& access) {
     Result<std::vector<os::Handle>> volumes =
-        lock_disk_volumes(status, drive.disk_number, drive.label);
+        lock_disk_volumes(status, drive.disk_number, drive.label, access.texts);
     if (!volumes) {
         return fail(std::move(volumes.error()));
     }
-    Result<RawDrive> opened = open_raw_drive(drive.disk_number, drive.label, std::move(*volumes));
+    Result<RawDrive> opened = open_raw_drive(drive.disk_number, drive.label, std::move(*volumes),
+                                             access.texts.not_opened);
     if (!opened) {
         return fail(std::move(opened.error()));
     }
     // The handle that will be written must still lead to the confirmed drive.
-    if (const auto check = drive_identity_checks().on_open_disk; check != nullptr) {
+    if (const auto check = access.checks.on_open_disk; check != nullptr) {
         if (Status same = check(opened->disk(), drive); !same) {
             close_raw_drive(std::move(*opened));
             return fail(std::move(same.error()));

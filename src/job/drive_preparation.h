@@ -9,6 +9,7 @@
 #include "core/error_text.h"
 #include "core/job_status.h"
 #include "drive/raw_drive.h"
+#include "job/drive_identity.h"
 
 namespace orvelo {
 
@@ -25,21 +26,22 @@ inline constexpr u32 LOCK_PATIENCE_MS = 5000;
 // with no access, which touches no medium (an empty card-reader slot stays quiet); only the
 // volumes of this disk are opened for reading and writing. A volume of the disk that cannot be
 // opened so, or still refuses the lock after LOCK_PATIENCE_MS, fails the whole step with the
-// in-use text, and a stop requested between tries with "Stopped."; either way every lock taken
-// so far is released. Volumes that cannot be opened or asked for their extents are skipped.
-[[nodiscard]] Result<std::vector<os::Handle>> lock_disk_volumes(const JobStatus& status,
-                                                                u32 disk_number,
-                                                                std::string_view label);
+// in-use text of `texts`, and a stop requested between tries with "Stopped."; either way every lock
+// taken so far is released. Volumes that cannot be opened or asked for their extents are skipped.
+[[nodiscard]] Result<std::vector<os::Handle>> lock_disk_volumes(
+    const JobStatus& status, u32 disk_number, std::string_view label,
+    const DriveTexts& texts = WINDOWS_DRIVE_TEXTS);
 
 struct PreparedDrive {
     RawDrive drive;
     TransferBuffer buffer;
 };
 
-// lock_disk_volumes, then the disk opened, found to be the confirmed drive still (the installed
+// lock_disk_volumes, then the disk opened, found to be the confirmed drive still (the access's
 // on_open_disk check) and writable, then the buffer. On failure, everything taken so far is
 // released again.
 [[nodiscard]] Result<PreparedDrive> prepare_drive(const JobStatus& status,
-                                                  const DriveCandidate& drive);
+                                                  const DriveCandidate& drive,
+                                                  const DriveAccess& access = {});
 
 }  // namespace orvelo

@@ -58,23 +58,58 @@ Result<JobImage> take_local_image(const std::string& path) {
     return JobImage{std::move(*bytes), std::string(msg::LOCAL_IMAGE_VERSION)};
 }
 
-Status write_image(JobStatus& status, const DriveCandidate& drive, std::span<const u8> image) {
+namespace {
+
+// The layout's failure in words: a local file is named as such, since neither the server nor a
+// download is involved.
+ErrorText layout_error_text(JobError error, std::string_view image_file) {
+    if (!image_file.empty() && error == JobError::NotInstaller) {
+        return ErrorText{format(msg::LOCAL_NOT_INSTALLER, image_file)};
+    }
+    if (!image_file.empty() && error == JobError::Damaged) {
+        return ErrorText{format(msg::LOCAL_DAMAGED, image_file)};
+    }
+    return job_error_text(error);
+}
+
+Result<DiskLayout> plan_for_drive(std::span<const u8> image, const DriveCandidate& drive,
+                                  std::string_view image_file) {
+    if (Status sector = check_sector_size(drive); !sector) {
+        return fail(std::move(sector.error()));
+    }
+    JobResult<DiskLayout> layout = plan_disk_layout(image, drive.size_bytes);
+    if (!layout) {
+        return fail(layout_error_text(layout.error(), image_file));
+    }
+    return std::move(*layout);
+}
+
+}  // namespace
+
+Status check_image_for_drive(std::span<const u8> image, const DriveCandidate& drive,
+                             std::string_view image_file) {
+    const Result<DiskLayout> layout = plan_for_drive(image, drive, image_file);
+    if (!layout) {
+        return fail(layout.error());
+    }
+    return {};
+}
+
+Status write_image(JobStatus& status, const DriveCandidate& drive, std::span<const u8> image,
+                   const DriveAccess& access, std::string_view image_file) {
     if (Status stopped = check_stopped(status); !stopped) {
         return stopped;
     }
     publish_progress(status, JobPhase::Preparing, 0, 0);
-    if (Status sector = check_sector_size(drive); !sector) {
-        return sector;
-    }
-    JobResult<DiskLayout> layout = plan_disk_layout(image, drive.size_bytes);
+    Result<DiskLayout> layout = plan_for_drive(image, drive, image_file);
     if (!layout) {
-        return fail(job_error_text(layout.error()));
+        return fail(std::move(layout.error()));
     }
     // The drive must still be the one confirmed before any of its volumes is locked.
-    if (Status same = drive_identity_checks().before_locking(drive); !same) {
+    if (Status same = access.checks.before_locking(drive); !same) {
         return same;
     }
-    Result<PreparedDrive> prepared = prepare_drive(status, drive);
+    Result<PreparedDrive> prepared = prepare_drive(status, drive, access);
     if (!prepared) {
         return fail(std::move(prepared.error()));
     }
@@ -86,21 +121,29 @@ Status write_image(JobStatus& status, const DriveCandidate& drive, std::span<con
     return result;
 }
 
-void run_job(JobStatus& status, SpinLock& settings_guard, const Settings& source) {
+void run_job(JobStatus& status, SpinLock& settings_guard, const Settings& source,
+             JobFrontEnd& front_end) {
     const std::optional<DriveCandidate> drive = copy_job_drive(status);
     if (!drive) {
         return;
     }
     const JobSettings settings_copy = read_job_settings(settings_guard, source);
-    Result<JobImage> taken =
-        settings_copy.local_image
-            ? take_local_image(*settings_copy.local_image)
-            : take_release(status, settings_copy.server_url, settings_copy.dev_keys);
+    Result<JobImage> taken = fail(std::string());
+    if (front_end.local_image) {
+        taken = std::move(*front_end.local_image);
+        front_end.local_image.reset();
+    } else if (settings_copy.local_image) {
+        taken = take_local_image(*settings_copy.local_image);
+    } else {
+        taken = take_release(status, settings_copy.server_url, settings_copy.dev_keys);
+    }
+    const std::string image_file = settings_copy.local_image.value_or(std::string());
     Result<std::string> outcome = fail(std::string());
     if (!taken) {
         outcome = fail(std::move(taken.error()));
     } else {
-        const Status written = write_image(status, *drive, taken->image);
+        const Status written =
+            write_image(status, *drive, taken->image, front_end.drive_access, image_file);
         outcome = written ? Result<std::string>(std::move(taken->version))
                           : Result<std::string>(fail(written.error()));
         taken->image = {};  // the image is released before the end is announced
@@ -108,8 +151,13 @@ void run_job(JobStatus& status, SpinLock& settings_guard, const Settings& source
     end_job(status, outcome);
 }
 
-u32 run_install_job(void*) {
-    run_job(job_status, settings_lock, settings);
+u32 run_install_job(void* start_argument) {
+    if (start_argument != nullptr) {
+        run_job(job_status, settings_lock, settings, *static_cast<JobFrontEnd*>(start_argument));
+        return 0;
+    }
+    JobFrontEnd window;
+    run_job(job_status, settings_lock, settings, window);
     return 0;
 }
 

@@ -30,6 +30,11 @@ enum class WindowHandle : std::uintptr_t {};
 [[nodiscard]] std::uint32_t http_library_message(std::uint32_t code,
                                                  std::span<char16_t, SYSTEM_MESSAGE_UNITS> buffer);
 
+// How a failure's code is shown after its text: the number itself, and on Linux a code of the
+// HTTP library as that library names it ("CURLcode 7"), since the number the seam carries for
+// it is offset into a range of its own.
+[[nodiscard]] std::string error_code_label(std::uint32_t code);
+
 // The process's command line as the system keeps it (GetCommandLineW), without the terminating
 // zero.
 [[nodiscard]] std::u16string command_line();

@@ -3,32 +3,15 @@
 # unbuffered, write-through road of the Linux seam. A mounted partition makes the drive "in use";
 # a read-only device is "write-protected"; a written device verifies clean. Needs root and loop
 # devices: exits 77 (skipped) without them.
-set -euo pipefail
-orvelo=$(realpath "$1")
-here=$(cd "$(dirname "$0")" && pwd)
-if [ "$(id -u)" != 0 ] || ! command -v losetup >/dev/null || ! losetup -f >/dev/null 2>&1; then
+source "$(dirname "$0")/lib.sh" "$1"
+if ! have_loop_devices; then
     echo "no loop devices here: skipped"
     exit 77
 fi
-work=$(mktemp -d)
-loop=""
-cleanup() {
-    mountpoint -q "$work/mnt" 2>/dev/null && umount "$work/mnt"
-    if [ -n "$loop" ]; then
-        partx -d "$loop" 2>/dev/null || true
-        losetup -d "$loop" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-bash "$here/../../tools/make-gpt-image.sh" image.img 16
+bash "$tools/make-gpt-image.sh" image.img 16
 truncate -s 64M backing.img
-loop=$(losetup -f --show backing.img)
-name=$(basename "$loop")
+loop=$(attach backing.img)
 
 # A loop device is no removable drive: refused before anything opens it, then taken with
 # --any-disk.
@@ -37,7 +20,7 @@ if "$orvelo" write --drive "$loop" --image image.img --yes >refused.out 2>refuse
 fi
 grep -qx "$loop is not a removable drive. Use --any-disk to write it anyway." refused.err ||
     fail "not removable: $(cat refused.err)"
-[ -z "$(tr -d '\0' <backing.img | head -c 1)" ] || fail "the refused device was written"
+untouched backing.img || fail "the refused device was written"
 "$orvelo" write --drive "$loop" --any-disk --image image.img --yes >write.log 2>&1 || fail "write: $(cat write.log)"
 sgdisk -v "$loop" | grep -q '^No problems found' || fail "the written device does not verify"
 cmp -n 1048576 -i 17408:17408 image.img "$loop" || fail "the body differs on the device"
@@ -48,6 +31,7 @@ partx -a "$loop" 2>/dev/null || partx -u "$loop"
 mkfs.ext4 -q "${loop}p3"
 mkdir mnt
 mount "${loop}p3" mnt
+mounts+=("$work/mnt")
 # The file system's own writes go to its partition; the job's head and tail regions must stay.
 regions() { head -c 17408 "$loop" | sha256sum; tail -c 16896 "$loop" | sha256sum; }
 before=$(regions)
@@ -60,7 +44,7 @@ grep -qx "${loop}p3 is a partition; give the whole drive (for example /dev/sdb).
 if "$orvelo" write --drive "$loop" --any-disk --image image.img --yes >busy.out 2>busy.err; then
     fail "a drive with a mounted partition was written"
 fi
-grep -qx "$name is in use by another program (File Explorer?). Close its windows and try again." busy.err ||
+grep -qx "$loop is in use: ${loop}p3 is mounted on $work/mnt. Unmount it and try again." busy.err ||
     fail "in use: $(cat busy.err)"
 umount mnt
 [ "$before" = "$(regions)" ] || fail "the busy drive was changed"
@@ -68,13 +52,11 @@ partx -d "$loop"
 losetup -d "$loop"
 
 # A read-only device: write-protected.
-loop=$(losetup -r -f --show backing.img)
-name=$(basename "$loop")
+loop=$(attach -r backing.img)
 if "$orvelo" write --drive "$loop" --any-disk --image image.img --yes >ro.out 2>ro.err; then
     fail "a read-only drive was written"
 fi
-grep -qx "$name is write-protected. Slide its lock switch and try again." ro.err ||
+grep -qx "$loop is write-protected. Slide its lock switch and try again." ro.err ||
     fail "read-only: $(cat ro.err)"
 
-echo "$((failures == 0 ? 1 : 0)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

@@ -1,38 +1,20 @@
 #!/usr/bin/env bash
 # The download road end to end on Linux: a release published with the development key and
 # served by the local update server, written by `orvelo write --server … --dev`, with the cache
-# under XDG_CACHE_HOME; the misbehaving server's failures reach the user with their texts; and a
-# cache folder that another account could turn elsewhere is not used.
-set -euo pipefail
-orvelo=$(realpath "$1")
-here=$(cd "$(dirname "$0")" && pwd)
-tools="$here/../../tools"
+# in root's cache folder (or under XDG_CACHE_HOME without root); the misbehaving server's
+# failures reach the user with their texts; and a cache folder that another account could turn
+# elsewhere is not used.
 key=$(realpath "$2")
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
-failures=0
-passes=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { passes=$((passes + 1)); }
+source "$(dirname "$0")/lib.sh" "$1"
 
 bash "$tools/make-gpt-image.sh" image.img 16
 python3 "$tools/publish-release" image.img 1.2 "$key" site --build 5 --issued 1765000000 >/dev/null
 image_file=$(sed -n 's/^file \([^ ]*\) .*/\1/p' site/installer/latest)
 file_digest=$(sed -n 's/^file [^ ]* \([0-9a-f]*\) .*/\1/p' site/installer/latest)
 
-start_server() {  # NAME ARGS...: sets $url
+serve() {  # NAME ARGS...: the release folder served; sets $url
     local name=$1; shift
-    rm -f "$name.port"
-    python3 "$tools/update-server" site --port-file "$name.port" --log "$name.log" --lifetime 300 "$@" &
-    pids+=($!)
-    for _ in $(seq 100); do [ -s "$name.port" ] && break; sleep 0.05; done
-    url="http://127.0.0.1:$(cat "$name.port")"
+    start_server "$name" site "$@"
 }
 
 # write NAME ARGS...: a fresh 64 MB drive file; sets $status, output in NAME.out and NAME.err.
@@ -41,11 +23,9 @@ write() {
     rm -f "$name.drive"
     truncate -s 64M "$name.drive"
     status=0
-    XDG_CACHE_HOME="$work/cache" TMPDIR="$work/tmp" "$orvelo" write --drive "$name.drive" --yes "$@" \
-        >"$name.out" 2>"$name.err" || status=$?
+    run_orvelo write --drive "$name.drive" --yes "$@" >"$name.out" 2>"$name.err" || status=$?
 }
-untouched() { [ -z "$(tr -d '\0' <"$1.drive" | head -c 1)" ]; }
-mkdir -p cache tmp
+untouched_drive() { untouched "$1.drive"; }
 
 # check-manifest reads the published manifest, and refuses a changed one.
 "$orvelo" check-manifest site/installer/latest --dev >check.out && grep -qx 'version 1.2' check.out &&
@@ -58,9 +38,9 @@ status=0; "$orvelo" check-manifest changed.txt --dev 2>check.err || status=$?
 [ "$status" = 1 ] && grep -qx "The download isn't signed by Orvelo." check.err && pass ||
     fail "a changed manifest: $status $(cat check.err)"
 
-start_server good
+serve good
 write first --server "$url" --dev
-if [ "$status" = 0 ] && grep -q '^“first.drive” now installs Orvelo (it fetches the newest version, 1.2 today)\.$' first.out; then pass; else fail "download road: $status $(cat first.out first.err)"; fi
+if [ "$status" = 0 ] && grep -q "^“$work/first.drive” now installs Orvelo (it fetches the newest version, 1.2 today)\.$" first.out; then pass; else fail "download road: $status $(cat first.out first.err)"; fi
 sgdisk -v first.drive | grep -q '^No problems found' && pass || fail "the written drive does not verify"
 cmp -s "cache/orvelo-installer/$file_digest.img.z" "site/$image_file" && pass || fail "the download was not cached"
 grep -qx "/$image_file" good.log && pass || fail "the image was not requested"
@@ -76,7 +56,7 @@ grep -qx "/installer/latest" good.log && ! grep -q "/$image_file" good.log && pa
 
 # Without --dev the development signature is not trusted; nothing is written.
 write unsigned --server "$url"
-[ "$status" = 1 ] && grep -qx "The download isn't signed by Orvelo." unsigned.err && untouched unsigned && pass ||
+[ "$status" = 1 ] && grep -qx "The download isn't signed by Orvelo." unsigned.err && untouched_drive unsigned && pass ||
     fail "without --dev: $status $(cat unsigned.err)"
 
 # A cache file changed by one byte is downloaded again and overwritten.
@@ -87,25 +67,25 @@ write recached --server "$url" --dev
     pass || fail "a damaged cache file: $status $(cat recached.err)"
 
 rm -rf cache/orvelo-installer
-start_server missing --status 404 --image-only
+serve missing --status 404 --image-only
 write missing --server "$url" --dev
-[ "$status" = 1 ] && grep -qx "The server answered 404 for /$image_file." missing.err && untouched missing && pass ||
+[ "$status" = 1 ] && grep -qx "The server answered 404 for /$image_file." missing.err && untouched_drive missing && pass ||
     fail "404 for the image: $status $(cat missing.err)"
 
-start_server longer --extra-bytes 1 --image-only
+serve longer --extra-bytes 1 --image-only
 write longer --server "$url" --dev
-[ "$status" = 1 ] && grep -qx "The download is damaged. Try again." longer.err && untouched longer && pass ||
+[ "$status" = 1 ] && grep -qx "The download is damaged. Try again." longer.err && untouched_drive longer && pass ||
     fail "one byte too long: $status $(cat longer.err)"
 [ "$(stat -c %s "cache/orvelo-installer/$file_digest.img.z")" = $(( $(stat -c %s "site/$image_file") + 1 )) ] &&
     pass || fail "the long download was not cached as it came"
-start_server again
+serve again
 write again --server "$url" --dev
 [ "$status" = 0 ] && grep -q "/$image_file" again.log && pass || fail "after a long download: $status $(cat again.err)"
 
 rm -rf cache/orvelo-installer
-start_server cut --cut-after 2000 --image-only
+serve cut --cut-after 2000 --image-only
 write cut --server "$url" --dev
-[ "$status" = 1 ] && grep -q "^The download broke off: " cut.err && untouched cut && pass ||
+[ "$status" = 1 ] && grep -q "^The download broke off: " cut.err && untouched_drive cut && pass ||
     fail "a body broken off: $status $(cat cut.err)"
 
 write nowhere --server "ftp://127.0.0.1"
@@ -114,25 +94,26 @@ write nowhere --server "ftp://127.0.0.1"
 
 # Ctrl-C during a slow download stops the job; no failure box text, the drive untouched.
 rm -rf cache/orvelo-installer
-start_server slow --slow 1 --image-only
+serve slow --slow 1 --image-only
 rm -f stop.drive; truncate -s 64M stop.drive
-XDG_CACHE_HOME="$work/cache" "$orvelo" write --drive stop.drive --server "$url" --dev --yes >stop.out 2>stop.err &
+"${orvelo_command[@]}" write --drive stop.drive --server "$url" --dev --yes >stop.out 2>stop.err &
 writer=$!
 sleep 1.5
 kill -INT "$writer"
 status=0; wait "$writer" || status=$?
-[ "$status" = 1 ] && grep -qx "The installer wasn't made." stop.out && [ ! -s stop.err ] && untouched stop && pass ||
+[ "$status" = 1 ] && grep -qx "The installer wasn't made." stop.out && [ ! -s stop.err ] && untouched_drive stop && pass ||
     fail "Ctrl-C: $status $(cat stop.out stop.err)"
 
-# Without XDG_CACHE_HOME the cache lives in $HOME/.cache, made private when missing.
-start_server good
-mkdir -p home
-: >good.log
-status=0
-env -u XDG_CACHE_HOME HOME="$work/home" "$orvelo" write --drive second.drive --yes --server "$url" --dev \
-    >home.out 2>home.err || status=$?
-[ "$status" = 0 ] && cmp -s "home/.cache/orvelo-installer/$file_digest.img.z" "site/$image_file" &&
-    [ "$(stat -c %a home/.cache)" = 700 ] && pass || fail "the cache under HOME: $status $(cat home.err)"
+serve good
+if ! is_root; then
+    # Without XDG_CACHE_HOME the cache lives in $HOME/.cache, made private when missing.
+    mkdir -p home
+    status=0
+    env -u XDG_CACHE_HOME HOME="$work/home" "$orvelo" write --drive second.drive --yes --server "$url" --dev \
+        >home.out 2>home.err || status=$?
+    [ "$status" = 0 ] && cmp -s "home/.cache/orvelo-installer/$file_digest.img.z" "site/$image_file" &&
+        [ "$(stat -c %a home/.cache)" = 700 ] && pass || fail "the cache under HOME: $status $(cat home.err)"
+fi
 
 # A cache that another account could turn elsewhere: each time the job succeeds without the
 # cache, and the file a link points to keeps its bytes.
@@ -189,10 +170,12 @@ mkfifo "cache/orvelo-installer/$file_digest.img.z"
 truncate -s 64M fifo.drive
 : >good.log
 status=0
-XDG_CACHE_HOME="$work/cache" timeout 60 "$orvelo" write --drive fifo.drive --yes --server "$url" --dev \
-    >fifo.out 2>fifo.err || status=$?
+"${orvelo_command[@]}" write --drive fifo.drive --yes --server "$url" --dev >fifo.out 2>fifo.err &
+writer=$!
+for _ in $(seq 600); do kill -0 "$writer" 2>/dev/null || break; sleep 0.1; done
+kill -KILL "$writer" 2>/dev/null || true
+wait "$writer" || status=$?
 [ "$status" = 0 ] && grep -qx "/$image_file" good.log && [ -p "cache/orvelo-installer/$file_digest.img.z" ] &&
     pass || fail "a FIFO at the cache name: $status $(cat fifo.err)"
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

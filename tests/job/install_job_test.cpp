@@ -46,7 +46,8 @@ class InstallJobTest : public ::testing::Test {
     }
 
     JobOutcome run() {
-        run_job(status, settings_guard, settings);
+        JobFrontEnd window;
+        run_job(status, settings_guard, settings, window);
         return read_job_outcome(status);
     }
 
@@ -324,11 +325,12 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"missing image file",
                     [](auto& t) { t.settings.local_image = "E:\\My Images\\gone.img"; },
                     "E:\\My Images\\gone.img can't be read.", true},
+        // A local image is named in its texts: neither a server nor a download is involved.
         FailureCase{"empty image file", [](auto&) { fake_os().files[IMAGE_PATH].clear(); },
-                    "The server's answer isn't an Orvelo installer.", true},
+                    "E:\\images\\orvelo.img isn't an Orvelo installer image.", true},
         FailureCase{"image file whose size cannot be had",
                     [](auto&) { inject("get_file_size", 1); },
-                    "The server's answer isn't an Orvelo installer.", true},
+                    "E:\\images\\orvelo.img isn't an Orvelo installer image.", true},
         FailureCase{"4096-byte sectors, too small as well",
                     [](auto& t) {
                         begin_job(t.status, DriveCandidate{LABEL, 512, 9, 4096});
@@ -342,16 +344,16 @@ INSTANTIATE_TEST_SUITE_P(
                 begin_job(t.status, DriveCandidate{LABEL, IMAGE_SECTORS * 512 - 512, 9, 512});
             },
             "This drive is too small for the installer.", true},
-        FailureCase{"entry array damaged",
-                    [](auto&) { fake_os().files[IMAGE_PATH][1024 + 130] ^= 1; },
-                    "The download is damaged. Try again.", true},
+        FailureCase{
+            "entry array damaged", [](auto&) { fake_os().files[IMAGE_PATH][1024 + 130] ^= 1; },
+            "E:\\images\\orvelo.img is damaged: its partition tables don't check out.", true},
         FailureCase{
             "image cut short inside its last partition",
             [](auto&) { fake_os().files[IMAGE_PATH].resize((IMAGE_SECTORS - 34 + 33) * 512); },
-            "The server's answer isn't an Orvelo installer.", true},
-        FailureCase{"primary header damaged",
-                    [](auto&) { fake_os().files[IMAGE_PATH][512 + 60] ^= 1; },
-                    "The download is damaged. Try again.", true},
+            "E:\\images\\orvelo.img isn't an Orvelo installer image.", true},
+        FailureCase{
+            "primary header damaged", [](auto&) { fake_os().files[IMAGE_PATH][512 + 60] ^= 1; },
+            "E:\\images\\orvelo.img is damaged: its partition tables don't check out.", true},
         FailureCase{"second volume refuses the lock",
                     [](auto& t) {
                         t.add_volume(u"\\\\?\\Volume{a}\\", {9});
@@ -681,7 +683,8 @@ TEST_F(InstallJobTest, ADifferenceInTheBodyStopsTheCountBeforeThatPiece) {
 TEST_F(InstallJobTest, WithoutADriveTheJobReturnsWithoutAWord) {
     JobStatus empty;
     empty.main_window = os::WindowHandle{77};
-    run_job(empty, settings_guard, settings);
+    JobFrontEnd window;
+    run_job(empty, settings_guard, settings, window);
     EXPECT_TRUE(fake_os().posted_job_ends.empty());
     EXPECT_EQ(load_phase(empty), JobPhase::Starting);
     EXPECT_TRUE(fake_calls().empty());

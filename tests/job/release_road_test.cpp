@@ -111,7 +111,8 @@ class ReleaseRoadTest : public ::testing::Test {
     JobOutcome run() {
         begin_job(status, STICK);
         fake_os().calls.clear();
-        run_job(status, settings_guard, settings);
+        JobFrontEnd window;
+        run_job(status, settings_guard, settings, window);
         return read_job_outcome(status);
     }
 

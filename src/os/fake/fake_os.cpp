@@ -765,6 +765,10 @@ std::uint32_t system_message(std::uint32_t code, std::span<char16_t, SYSTEM_MESS
     return static_cast<std::uint32_t>(found->second.size());
 }
 
+std::string error_code_label(std::uint32_t code) {
+    return std::to_string(code);
+}
+
 std::uint32_t http_library_message(std::uint32_t code,
                                    std::span<char16_t, SYSTEM_MESSAGE_UNITS> buffer) {
     FakeOs& os = fake_os();

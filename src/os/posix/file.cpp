@@ -321,12 +321,24 @@ bool read_file(Handle handle, void* buffer, std::uint32_t length, std::uint32_t&
 
 bool write_file(Handle handle, const void* buffer, std::uint32_t length,
                 std::uint32_t& done_bytes) {
+    // A short write is the kernel's way of saying that the next one fails (a full disk): that
+    // next write is made, so that the failure arrives with its own code (ENOSPC), not as a
+    // transfer that merely came up short.
     done_bytes = 0;
-    const ssize_t done = write(fd_of(handle), buffer, length);
-    if (done < 0) {
-        return set_last_error_from_errno();
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    while (done_bytes < length) {
+        const ssize_t done = write(fd_of(handle), bytes + done_bytes, length - done_bytes);
+        if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (done < 0) {
+            return set_last_error_from_errno();
+        }
+        if (done == 0) {
+            break;
+        }
+        done_bytes += static_cast<std::uint32_t>(done);
     }
-    done_bytes = static_cast<std::uint32_t>(done);
     return true;
 }
 
@@ -531,7 +543,56 @@ bool delete_file_in(Handle folder, const char16_t* name) {
     return unlinkat(fd_of(folder), entry.c_str(), 0) == 0 || set_last_error_from_errno();
 }
 
+namespace {
+
+// Root's cache: its own folder, never one chosen through another account's variables.
+constexpr std::string_view ROOT_CACHE_HOME = "/var/cache/";
+
+// Whether every folder on the absolute path `folder` (the last one included) is a folder that
+// only root or the effective user can change: each opened without following a link, and each
+// owned by one of them and writable by no group or other account. Then nobody else can rename
+// an entry on the way or put a link in its place.
+bool is_trusted_folder_path(std::string_view folder) {
+    int at = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    std::size_t start = 1;
+    while (at >= 0) {
+        struct stat info {};
+        const bool trusted = fstat(at, &info) == 0 && S_ISDIR(info.st_mode) &&
+                             (info.st_uid == 0 || info.st_uid == geteuid()) &&
+                             (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+        if (!trusted || start >= folder.size()) {
+            close(at);
+            return trusted;
+        }
+        std::size_t end = folder.find('/', start);
+        if (end == std::string_view::npos) {
+            end = folder.size();
+        }
+        const std::string part(folder.substr(start, end - start));
+        start = end + 1;
+        if (part.empty()) {
+            continue;
+        }
+        const int next = openat(at, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        close(at);
+        at = next;
+    }
+    return false;
+}
+
+}  // namespace
+
 std::uint32_t cache_home(std::span<char16_t, TEMP_PATH_UNITS> buffer) {
+    // Running as root, the cache is root's own, in the system's cache folder; HOME and
+    // XDG_CACHE_HOME may be another account's (sudo keeps them), and a folder made there would
+    // be root's, or be placed wherever that account's links lead.
+    if (geteuid() == 0) {
+        if (!is_trusted_folder_path(ROOT_CACHE_HOME)) {
+            set_last_error(EPERM);
+            return 0;
+        }
+        return copy_path(std::string(ROOT_CACHE_HOME), buffer);
+    }
     // Only an absolute $XDG_CACHE_HOME counts; then $HOME/.cache, made private when missing.
     std::string home;
     if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && xdg[0] == '/') {

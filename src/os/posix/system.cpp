@@ -71,6 +71,13 @@ std::uint32_t system_message(std::uint32_t code, std::span<char16_t, SYSTEM_MESS
     return copy_message(message, buffer);
 }
 
+std::string error_code_label(std::uint32_t code) {
+    if (code >= CURL_ERROR_BASE) {
+        return "CURLcode " + std::to_string(code - CURL_ERROR_BASE);
+    }
+    return std::to_string(code);
+}
+
 std::uint32_t http_library_message(std::uint32_t, std::span<char16_t, SYSTEM_MESSAGE_UNITS>) {
     return 0;  // the HTTP library's codes have their texts through system_message already
 }

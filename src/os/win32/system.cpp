@@ -14,6 +14,10 @@ std::uint32_t system_message(std::uint32_t code, std::span<char16_t, SYSTEM_MESS
                           static_cast<DWORD>(buffer.size()), nullptr);
 }
 
+std::string error_code_label(std::uint32_t code) {
+    return std::to_string(code);
+}
+
 std::uint32_t http_library_message(std::uint32_t code,
                                    std::span<char16_t, SYSTEM_MESSAGE_UNITS> buffer) {
     // With a null module FormatMessageW would search this program's own image instead.

@@ -1,0 +1,441 @@
+// The `orvelo` command's flow: the drive resolved and checked, the local image read and checked,
+// the user asked, then the job on a worker thread while the terminal shows its progress.
+#include "cli/program.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli/drive_from_path.h"
+#include "cli/system_drives.h"
+#include "cli/terminal_text.h"
+#include "core/format.h"
+#include "core/job_status.h"
+#include "core/messages.h"
+#include "core/progress_display.h"
+#include "core/settings.h"
+#include "core/text.h"
+#include "crypto/sha256.h"
+#include "crypto/signed_document.h"
+#include "job/drive_identity.h"
+#include "job/install_job.h"
+#include "job/release_manifest.h"
+#include "os/posix/storage_posix.h"
+#include "os/posix/system_posix.h"
+
+namespace orvelo::cli {
+namespace {
+
+constexpr int EXIT_DONE = 0;
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+
+// The Linux words for a drive that something holds and a device the system did not open.
+constexpr DriveTexts LINUX_DRIVE_TEXTS{msg::IN_USE_LINUX, msg::NOT_OPENED_LINUX};
+
+// The end of the job, signalled by the worker as it ends.
+std::mutex job_end_mutex;
+std::condition_variable job_end_signal;
+bool job_ended = false;
+
+// The drive that the user confirmed, how it was allowed, and what became of it.
+struct Confirmed {
+    PathDrive drive;
+    bool any_disk = false;
+    std::filesystem::path root;
+};
+Confirmed* confirmed = nullptr;
+std::atomic<bool> drive_replaced{false};
+std::atomic<bool> drive_opened_for_writing{false};
+
+void on_job_end(os::WindowHandle) {
+    {
+        const std::lock_guard lock(job_end_mutex);
+        job_ended = true;
+    }
+    job_end_signal.notify_all();
+}
+
+void on_interrupt(int) {
+    request_stop(job_status);
+}
+
+// Before anything is locked: the drive must still be the confirmed one, and still free. It is
+// asked through the descriptor that the path led to at the confirmation, never by name.
+Status confirm_drive(const DriveCandidate&) {
+    Status same = confirm_path_drive(confirmed->drive, confirmed->any_disk, confirmed->root);
+    if (!same && same.error().text == format(msg::DRIVE_REPLACED, confirmed->drive.drive.label)) {
+        drive_replaced.store(true);
+    }
+    return same;
+}
+
+bool stop_is_requested() {
+    return is_stop_requested(job_status);
+}
+
+// The seam's check on the disk handle opened for writing; from here on the drive is changed.
+bool is_confirmed_drive(int fd) {
+    DriveIdentity now;
+    if (identity_of(fd, confirmed->root, now) && now == confirmed->drive.identity) {
+        drive_opened_for_writing.store(true);
+        return true;
+    }
+    drive_replaced.store(true);
+    return false;
+}
+
+// Writes our own bytes (the terminal's cursor controls among them) unchanged.
+void print_raw(std::FILE* out, std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fflush(out);
+}
+
+// Writes a text, with whatever came from outside made visible.
+void print(std::FILE* out, std::string_view text) {
+    print_raw(out, visible_text(text));
+}
+
+std::string line_of(std::string_view text) {
+    return std::string(text) + "\n";
+}
+
+bool ask_to_erase(const PathDrive& picked) {
+    const std::string size = size_text(picked.drive.size_bytes);
+    std::string question;
+    if (picked.is_file) {
+        question = line_of(msg::ERASE_FILE_TITLE) +
+                   line_of(format(msg::ERASE_FILE_TEXT, picked.real_path, size)) +
+                   std::string(msg::OVERWRITE_PROMPT);
+    } else if (picked.device_label.empty()) {
+        question = line_of(msg::ERASE_TITLE) +
+                   line_of(format(msg::ERASE_TEXT, picked.real_path, size)) +
+                   std::string(msg::ERASE_PROMPT);
+    } else {
+        question =
+            line_of(msg::ERASE_TITLE) +
+            line_of(format(msg::ERASE_DEVICE_TEXT, picked.device_label, picked.real_path, size)) +
+            std::string(msg::ERASE_PROMPT);
+    }
+    print(stdout, question);
+    std::string answer;
+    if (!std::getline(std::cin, answer)) {
+        return false;
+    }
+    return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+std::string drive_line(const SystemDisk& disk) {
+    return format(msg::DRIVE_LIST_LINE, visible_field(disk.device_path), size_text(disk.size_bytes),
+                  disk.label, disk.bus);
+}
+
+std::vector<SystemDisk> offered_drives(const std::filesystem::path& root) {
+    std::vector<SystemDisk> offered;
+    for (SystemDisk& disk : system_disks(root)) {
+        if (disk.offered()) {
+            offered.push_back(std::move(disk));
+        }
+    }
+    return offered;
+}
+
+int list_drives(const std::filesystem::path& root) {
+    const std::vector<SystemDisk> drives = offered_drives(root);
+    if (drives.empty()) {
+        print(stdout, line_of(msg::STATUS_PLUG_IN));
+    }
+    for (const SystemDisk& disk : drives) {
+        print(stdout, line_of(drive_line(disk)));
+    }
+    return EXIT_DONE;
+}
+
+// Shows the offered drives numbered and reads the user's pick: its path, or nothing.
+std::optional<std::string> pick_drive(const std::filesystem::path& root) {
+    const std::vector<SystemDisk> drives = offered_drives(root);
+    if (drives.empty()) {
+        print(stderr, line_of(msg::STATUS_PLUG_IN));
+        return std::nullopt;
+    }
+    std::string menu;
+    for (std::size_t i = 0; i < drives.size(); ++i) {
+        menu += line_of(format(msg::NUMBERED_ITEM, i + 1, drive_line(drives[i])));
+    }
+    print(stdout, menu + format(msg::WHICH_DRIVE, drives.size()));
+    std::string answer;
+    if (!std::getline(std::cin, answer)) {
+        print(stdout, "\n");
+    }
+    std::size_t number = 0;
+    if (!is_valid_utf8(answer)) {
+        answer.clear();
+    }
+    const std::string_view trimmed = trim_white_space(answer);
+    for (const char c : trimmed) {
+        if (c < '0' || c > '9' || number > drives.size()) {
+            number = 0;
+            break;
+        }
+        number = number * 10 + static_cast<std::size_t>(c - '0');
+    }
+    if (number == 0 || number > drives.size()) {
+        print(stderr, line_of(msg::NO_DRIVE_PICKED));
+        return std::nullopt;
+    }
+    return drives[number - 1].device_path;
+}
+
+// The local image, read whole before anyone is asked to erase anything: it must be a regular
+// file (opened without blocking, so that a FIFO or a device cannot hold the program in open(),
+// and judged on the handle), and an installer image that fits the drive.
+Result<JobImage> read_local_image(const std::string& path, const DriveCandidate& drive) {
+    const std::string shown = visible_field(path);
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        return fail(format(msg::CANT_BE_READ, shown));
+    }
+    const Descriptor file(fd);
+    struct stat info {};
+    if (fstat(fd, &info) != 0) {
+        return fail(format(msg::CANT_BE_READ, shown));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return fail(format(msg::NOT_A_REGULAR_FILE, shown));
+    }
+    const u64 size = static_cast<u64>(info.st_size);
+    JobImage image{{}, std::string(msg::LOCAL_IMAGE_VERSION)};
+    if (size < LOCAL_FILE_LIMIT_BYTES) {
+        image.image = read_open_file(os::Handle(static_cast<std::uintptr_t>(fd)), size);
+    }
+    if (image.image.size() != size) {
+        return fail(format(msg::CANT_BE_READ, shown));
+    }
+    if (Status fits = check_image_for_drive(image.image, drive, shown); !fits) {
+        return fail(std::move(fits.error()));
+    }
+    return image;
+}
+
+std::string bar(u32 position) {
+    constexpr u32 WIDTH = 30;
+    const u32 filled = std::min(position, PROGRESS_RANGE) * WIDTH / PROGRESS_RANGE;
+    std::string text(WIDTH + 2, '-');
+    text.front() = '[';
+    text.back() = ']';
+    std::fill_n(text.begin() + 1, filled, '#');
+    return text;
+}
+
+// The rate of one phase since it began, and the time its bytes left take at that rate.
+class RateMeter {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // ", 12.3 MB/s, 0:42 left" once the phase has run for a second and moved some bytes, for
+    // the phases that move bytes; otherwise empty.
+    std::string text(JobPhase phase, u64 done, u64 total, Clock::time_point now) {
+        if (phase != phase_ || done < start_bytes_) {
+            phase_ = phase;
+            start_bytes_ = done;
+            start_ = now;
+        }
+        const bool moves_bytes = phase == JobPhase::Fetching || phase == JobPhase::Writing ||
+                                 phase == JobPhase::Checking;
+        const auto elapsed_ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - start_).count();
+        if (!moves_bytes || total == 0 || done <= start_bytes_ || elapsed_ms < 1000) {
+            return {};
+        }
+        const u64 bytes_per_second = (done - start_bytes_) * 1000 / static_cast<u64>(elapsed_ms);
+        if (bytes_per_second == 0) {
+            return {};
+        }
+        const u64 seconds_left = (total > done ? total - done : 0) / bytes_per_second;
+        const u64 tenths = bytes_per_second / 100'000;
+        const std::string seconds =
+            format(msg::DECIMAL_TWO_DIGITS, seconds_left % 60 / 10, seconds_left % 10);
+        return ", " + format(msg::RATE_AND_TIME_LEFT,
+                             format(msg::MEGABYTES_ONE_DECIMAL, tenths / 10, tenths % 10),
+                             seconds_left / 60, seconds);
+    }
+
+  private:
+    JobPhase phase_ = JobPhase::Starting;
+    u64 start_bytes_ = 0;
+    Clock::time_point start_{};
+};
+
+// Follows the job like the window's timer: every 250 ms, the status for the current counts,
+// and at once when the worker signals the end. On a terminal the line is redrawn in place with
+// the rate and time left; otherwise each new status text gets a line of its own.
+void follow_job() {
+    const bool terminal = isatty(STDOUT_FILENO) != 0;
+    std::string shown;
+    JobPhase shown_phase = JobPhase::Starting;
+    RateMeter meter;
+    print(stdout, std::string(msg::STATUS_STARTING) + (terminal ? "" : "\n"));
+    std::unique_lock lock(job_end_mutex);
+    while (
+        !job_end_signal.wait_for(lock, std::chrono::milliseconds(250), [] { return job_ended; })) {
+        const JobPhase phase = load_phase(job_status);
+        const u64 done = job_status.bytes_done.load();
+        const u64 total = job_status.bytes_total.load();
+        const auto display = progress_display(phase, done, total);
+        if (!display) {
+            continue;
+        }
+        const std::string line = display->status_text + " " + bar(display->bar_position);
+        if (terminal) {
+            const std::string with_rate =
+                line + meter.text(phase, done, total, RateMeter::Clock::now());
+            if (with_rate != shown) {
+                print_raw(stdout, "\r\033[K");
+                print(stdout, with_rate);
+                shown = with_rate;
+            }
+        } else if (phase != shown_phase) {
+            print(stdout, line + "\n");
+            shown_phase = phase;
+        }
+    }
+    if (terminal) {
+        print(stdout, "\n");
+    }
+}
+
+int write_drive(CommandLine options, const std::filesystem::path& root) {
+    if (options.drive_path.empty()) {
+        std::optional<std::string> picked = pick_drive(root);
+        if (!picked) {
+            return EXIT_FAILED;
+        }
+        options.drive_path = std::move(*picked);
+    }
+    Result<PathDrive> picked = drive_from_path(options.drive_path, options.any_disk, root);
+    if (!picked) {
+        print(stderr, line_of(picked.error().text));
+        return EXIT_FAILED;
+    }
+    JobFrontEnd front_end;
+    front_end.drive_access = DriveAccess{{confirm_drive, nullptr}, LINUX_DRIVE_TEXTS};
+    if (options.image_path) {
+        Result<JobImage> image = read_local_image(*options.image_path, picked->drive);
+        if (!image) {
+            print(stderr, line_of(image.error().text));
+            return EXIT_FAILED;
+        }
+        front_end.local_image = std::move(*image);
+    }
+    if (!options.confirmed && !ask_to_erase(*picked)) {
+        print(stdout, line_of(msg::STATUS_NOT_MADE));
+        return EXIT_FAILED;
+    }
+    const DriveCandidate drive = picked->drive;
+    Confirmed confirmation{std::move(*picked), options.any_disk, root};
+    confirmed = &confirmation;
+    store_settings(options.job_arguments, settings_lock, settings);
+    os::register_disk(CLI_DISK_NUMBER, confirmation.drive.reopen_path());
+    os::set_disk_check(CLI_DISK_NUMBER, is_confirmed_drive);
+    os::set_job_end_handler(on_job_end);
+    os::set_stop_query(stop_is_requested);
+    signal(SIGINT, on_interrupt);
+
+    begin_job(job_status, drive);
+    std::thread worker(run_install_job, &front_end);
+    follow_job();
+    worker.join();
+    signal(SIGINT, SIG_DFL);
+
+    const JobOutcome outcome = read_job_outcome(job_status);
+    if (outcome.phase == JobPhase::Succeeded) {
+        print(stdout, line_of(msg::STATUS_READY) + "\n" + line_of(msg::READY_TITLE) +
+                          line_of(success_text(outcome.drive_label, outcome.outcome_text)));
+        return EXIT_DONE;
+    }
+    print(stdout, line_of(msg::STATUS_NOT_MADE));
+    // A stop ends whatever the job was waiting for; its end is the stop, not a failure. Once
+    // the drive was opened for writing, what it held is gone, and the user is told so.
+    if (outcome.outcome_text == msg::STOPPED || is_stop_requested(job_status)) {
+        if (drive_opened_for_writing.load()) {
+            print(stdout, line_of(msg::STOP_TEXT));
+        }
+        return EXIT_FAILED;
+    }
+    const std::string reason =
+        drive_replaced.load() ? format(msg::DRIVE_REPLACED, drive.label) : outcome.outcome_text;
+    print(stderr, line_of(msg::FAILED_TITLE) + line_of(reason));
+    return EXIT_FAILED;
+}
+
+// Checks a manifest file as the job would and prints its fields, so that a release can be
+// checked before it is published.
+int check_manifest(const CommandLine& line) {
+    const std::string& path = line.manifest_path;
+    const bool dev_keys = line.dev_keys;
+    const std::optional<std::vector<u8>> document = read_whole_file(path);
+    if (!document) {
+        print(stderr, format(msg::CANT_BE_READ, visible_field(path)) + "\n");
+        return EXIT_FAILED;
+    }
+    const JobResult<std::string> body = check_signed_document(*document, dev_keys);
+    if (!body) {
+        print(stderr, job_error_text(body.error()).text + "\n");
+        return EXIT_FAILED;
+    }
+    const JobResult<ReleaseManifest> manifest = parse_manifest(*body);
+    if (!manifest) {
+        print(stderr, job_error_text(manifest.error()).text + "\n");
+        return EXIT_FAILED;
+    }
+    print(stdout, "version " + visible_field(manifest->version) + "\nbuild " +
+                      decimal_text(manifest->build) + "\nissued " + decimal_text(manifest->issued) +
+                      "\nfile path " + visible_field(manifest->file_path) + "\nfile size " +
+                      decimal_text(manifest->file_size) + "\nfile sha256 " +
+                      hex_lower(manifest->file_sha256) + "\nimage size " +
+                      decimal_text(manifest->image_size) + "\nimage sha256 " +
+                      hex_lower(manifest->image_sha256) + "\n");
+    return EXIT_DONE;
+}
+
+}  // namespace
+
+int run_program(std::span<const std::string> arguments, const std::filesystem::path& root) {
+    const Result<CommandLine> line = parse_command_line(arguments);
+    if (!line) {
+        print(stderr,
+              line.error().text.ends_with('\n') ? line.error().text : line_of(line.error().text));
+        return EXIT_USAGE;
+    }
+    switch (line->command) {
+        case Command::Help:
+            print(stdout, USAGE);
+            return EXIT_DONE;
+        case Command::Version:
+            print(stdout, line_of("orvelo " ORVELO_VERSION));
+            return EXIT_DONE;
+        case Command::List:
+            return list_drives(root);
+        case Command::Write:
+            return write_drive(*line, root);
+        case Command::CheckManifest:
+            return check_manifest(*line);
+    }
+    return EXIT_USAGE;
+}
+
+}  // namespace orvelo::cli
