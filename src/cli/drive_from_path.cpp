@@ -94,7 +94,8 @@ Result<Descriptor> open_resolved(const std::string& path) {
         return fail(format(msg::CANT_BE_READ, shown));
     }
     std::deque<std::string> left = components_of(path);
-    std::string walked = path.starts_with('/') ? "" : ".";
+    // The path to what `at` holds, as the user would write it, for the text that names a link.
+    std::string walked = path.starts_with('/') ? "/" : "";
     int links = 0;
     while (!left.empty()) {
         const std::string part = std::move(left.front());
@@ -107,7 +108,8 @@ Result<Descriptor> open_resolved(const std::string& path) {
         if (!next.valid() || fstat(next.get(), &info) != 0) {
             return fail(format(msg::CANT_BE_READ, shown));
         }
-        walked += "/" + part;
+        const std::string parent = walked;
+        walked += (walked.empty() || walked.ends_with('/') ? "" : "/") + part;
         if (!S_ISLNK(info.st_mode)) {
             at = std::move(next);
             continue;
@@ -125,6 +127,7 @@ Result<Descriptor> open_resolved(const std::string& path) {
         target.resize(static_cast<std::size_t>(length));
         std::deque<std::string> parts = components_of(target);
         left.insert(left.begin(), parts.begin(), parts.end());
+        walked = target.starts_with('/') ? "/" : parent;
         if (target.starts_with('/')) {
             at = Descriptor(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
             if (!at.valid()) {

@@ -462,6 +462,18 @@ Status check_device_tree(const fs::path& root, const fs::path& folder, const std
     std::vector<fs::path> all = tree.beneath();
     all.insert(all.end(), tree.above().begin(), tree.above().end());
 
+    // An active swap area on the tree is named as such, though it also counts among the
+    // system's disks.
+    std::istringstream swaps(read_file_text(root / "proc/swaps"));
+    std::string line;
+    std::getline(swaps, line);
+    while (std::getline(swaps, line)) {
+        const std::vector<std::string> fields = fields_of(line);
+        const auto device = fields.empty() ? std::nullopt : folder_of_node(root, fields[0]);
+        if (device && std::find(all.begin(), all.end(), *device) != all.end()) {
+            return fail(format(msg::IN_USE_SWAP, path, node_of(*device)));
+        }
+    }
     const std::set<std::string> system = system_disk_names(root);
     for (const fs::path& device : all) {
         const fs::path whole = tree.is_partition(device) ? device.parent_path() : device;
@@ -476,16 +488,6 @@ Status check_device_tree(const fs::path& root, const fs::path& folder, const std
         if (device && std::find(all.begin(), all.end(), *device) != all.end()) {
             return fail(
                 format(msg::IN_USE_MOUNTED, path, node_of(*device), visible_field(mount.point)));
-        }
-    }
-    std::istringstream swaps(read_file_text(root / "proc/swaps"));
-    std::string line;
-    std::getline(swaps, line);
-    while (std::getline(swaps, line)) {
-        const std::vector<std::string> fields = fields_of(line);
-        const auto device = fields.empty() ? std::nullopt : folder_of_node(root, fields[0]);
-        if (device && std::find(all.begin(), all.end(), *device) != all.end()) {
-            return fail(format(msg::IN_USE_SWAP, path, node_of(*device)));
         }
     }
     for (const fs::path& device : tree.above()) {

@@ -10,9 +10,11 @@ pids=()       # background processes: killed
 mounts=()     # mount points: unmounted, last first
 loops=()      # loop devices: their partitions dropped, then detached, last first
 accounts=()   # accounts made by the test: removed with their homes
+swaps=()      # active swap areas: turned off
 cleanup() {
     local i
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for area in "${swaps[@]}"; do swapoff "$area" 2>/dev/null || true; done
     for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do umount "${mounts[i]}" 2>/dev/null || true; done
     for ((i = ${#loops[@]} - 1; i >= 0; i--)); do
         partx -d "${loops[i]}" 2>/dev/null || true
