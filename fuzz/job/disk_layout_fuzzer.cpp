@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "drive/storage_requests.h"
+#include "core/little_endian.h"
 #include "job/disk_layout.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -2,25 +2,6 @@
 
 namespace orvelo {
 
-u32 read_u32_le(const u8* bytes) {
-    return u32(bytes[0]) | (u32(bytes[1]) << 8) | (u32(bytes[2]) << 16) | (u32(bytes[3]) << 24);
-}
-
-u64 read_u64_le(const u8* bytes) {
-    return u64(read_u32_le(bytes)) | (u64(read_u32_le(bytes + 4)) << 32);
-}
-
-void write_u32_le(u8* bytes, u32 value) {
-    for (int i = 0; i < 4; ++i) {
-        bytes[i] = static_cast<u8>(value >> (8 * i));
-    }
-}
-
-void write_u64_le(u8* bytes, u64 value) {
-    write_u32_le(bytes, static_cast<u32>(value));
-    write_u32_le(bytes + 4, static_cast<u32>(value >> 32));
-}
-
 std::optional<u32> volume_first_disk_number(os::Handle volume) {
     // VOLUME_DISK_EXTENTS: NumberOfDiskExtents at 0, Extents[0].DiskNumber at 8.
     std::array<u8, DISK_EXTENTS_BYTES> answer{};

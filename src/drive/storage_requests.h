@@ -5,6 +5,7 @@
 #include <array>
 #include <optional>
 
+#include "core/little_endian.h"
 #include "core/types.h"
 #include "os/file.h"
 
@@ -26,11 +27,6 @@ inline constexpr u32 BUS_TYPE_MMC = 13;
 inline constexpr std::size_t DISK_EXTENTS_BYTES = 64;  // the count and two extents
 inline constexpr std::size_t DEVICE_DESCRIPTOR_BYTES = 1024;
 inline constexpr std::size_t DRIVE_GEOMETRY_BYTES = 256;
-
-[[nodiscard]] u32 read_u32_le(const u8* bytes);
-[[nodiscard]] u64 read_u64_le(const u8* bytes);
-void write_u32_le(u8* bytes, u32 value);
-void write_u64_le(u8* bytes, u64 value);
 
 // The disk number of the volume's first extent; nothing when the request fails (a volume with
 // more extents than the 64-byte answer holds fails too) or reports no extent.

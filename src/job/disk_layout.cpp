@@ -6,7 +6,7 @@
 
 #include "core/format.h"
 #include "core/messages.h"
-#include "drive/storage_requests.h"
+#include "core/little_endian.h"
 #include "job/crc32.h"
 
 namespace orvelo {

@@ -88,6 +88,18 @@ class Machine {
         }
     }
 
+    // A loop device over `backing`: a device node ("/dev/sda1") or a regular file.
+    void loop(const std::string& name, const std::string& number, const std::string& backing) {
+        disk({name, "virtual", number, 131'072});
+        write(folders_.at(name) / "loop/backing_file", backing);
+    }
+
+    // `upper` (device-mapper, md) holds `lower`, as the kernel links it both ways.
+    void held(const std::string& lower, const std::string& upper) {
+        link(folders_.at(lower) / "holders" / upper, folders_.at(upper));
+        link(folders_.at(upper) / "slaves" / lower, folders_.at(lower));
+    }
+
     // A line of /proc/self/mountinfo.
     void mount(const std::string& number, const std::string& point, const std::string& source) {
         mountinfo_ += std::to_string(++mount_id_) + " 1 " + number + " / " + point +
@@ -390,6 +402,137 @@ TEST(SystemDrives, DeviceUnknownToSysfs) {
     ASSERT_FALSE(home.has_value());
     EXPECT_EQ(home.error().text, with_path(NOT_REMOVABLE, "/dev/sdy"));
     EXPECT_TRUE(check_block_device(machine.root(), "/dev/sdy", 8, 98, true).has_value());
+}
+
+// A write reaches the devices beneath its target and disturbs those built on it: each one
+// mounted, swapped on, held or on a system disk refuses the target, with or without --any-disk,
+// and the text names the device found. A loop device over a regular file ends the tree there.
+TEST(SystemDrives, StackedDevicesAreFollowedBothWays) {
+    Machine machine;
+    machine.disk({"sda", SATA_PATH, "8:0", 976'773'168, "ATA", "Samsung SSD 860", "", "0"});
+    machine.partition("sda", "sda1", "8:1");
+    machine.partition("sda", "sda2", "8:2");
+    machine.disk({"sdc", USB_PATH, "8:32", 60'063'744, "Kingston", "DataTraveler", "", "0", true});
+    machine.partition("sdc", "sdc1", "8:33");
+    machine.disk({"sdd", USB_PATH_2, "8:48", 15'633'408, "Generic", "Flash Disk", "", "0", true});
+    machine.mount("8:2", "/", "/dev/sda2");
+    machine.mount("8:1", "/boot", "/dev/sda1");
+    machine.loop("loop0", "7:0", "/dev/sda1");   // over the mounted /boot
+    machine.loop("loop1", "7:1", "/dev/sdc1");   // over an unmounted partition of a stick
+    machine.loop("loop2", "7:2", "/dev/loop1");  // over loop1, and mounted
+    machine.mount("7:2", "/mnt/stack", "/dev/loop2");
+    machine.loop("loop3", "7:3", "/var/tmp/drive.img");
+    machine.loop("loop4", "7:4", "/dev/loop3");
+    machine.loop("loop5", "7:5", "/dev/loop4");
+    machine.swap("/dev/loop4", "partition");
+    machine.mapped("dm-3", "253:3", "crypt-stick", {});
+    machine.held("sdd", "dm-3");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"loop0", HOLDS_SYSTEM},
+        {"loop1", "{} is in use: /dev/loop2 is mounted on /mnt/stack. Unmount it and try again."},
+        {"loop2", "{} is in use: /dev/loop2 is mounted on /mnt/stack. Unmount it and try again."},
+        {"sdc", "{} is in use: /dev/loop2 is mounted on /mnt/stack. Unmount it and try again."},
+        {"loop5",
+         "{} is in use: /dev/loop4 is an active swap area. Turn it off (swapoff) and try again."},
+        {"loop3",
+         "{} is in use: /dev/loop4 is an active swap area. Turn it off (swapoff) and try again."},
+        {"sdd", "{} is in use: /dev/dm-3 is built on it. Take that device down and try again."},
+    };
+    for (const auto& [name, refusal] : cases) {
+        SCOPED_TRACE(name);
+        const std::string number = read_all(machine.root() / "sys/class/block" / name / "dev");
+        const auto colon = number.find(':');
+        for (const bool any_disk : {false, true}) {
+            const Status checked = check_block_device(
+                machine.root(), "/dev/" + name, std::stoul(number.substr(0, colon)),
+                std::stoul(number.substr(colon + 1)), any_disk);
+            ASSERT_FALSE(checked.has_value());
+            // Loop devices are no removable drives: without --any-disk that is said first.
+            const std::string expected =
+                !any_disk && name.starts_with("loop") ? NOT_REMOVABLE : refusal;
+            EXPECT_EQ(checked.error().text, with_path(expected, "/dev/" + name));
+        }
+    }
+    // Once the mount and the swap area are gone, the stacks are free to write.
+    Machine free_machine;
+    free_machine.disk(
+        {"sdc", USB_PATH, "8:32", 60'063'744, "Kingston", "DataTraveler", "", "0", true});
+    free_machine.partition("sdc", "sdc1", "8:33");
+    free_machine.loop("loop1", "7:1", "/dev/sdc1");
+    free_machine.loop("loop3", "7:3", "/var/tmp/drive.img");
+    EXPECT_TRUE(check_block_device(free_machine.root(), "/dev/loop1", 7, 1, true).has_value());
+    EXPECT_TRUE(check_block_device(free_machine.root(), "/dev/loop3", 7, 3, true).has_value());
+    // A loop device over its partition still holds the stick.
+    const Status stick = check_block_device(free_machine.root(), "/dev/sdc", 8, 32, false);
+    ASSERT_FALSE(stick.has_value());
+    EXPECT_EQ(
+        stick.error().text,
+        "/dev/sdc is in use: /dev/loop1 is built on it. Take that device down and try again.");
+}
+
+TEST(SystemDrives, NeverADrive) {
+    for (const auto& [name, never] :
+         std::vector<std::pair<std::string, bool>>{{"mmcblk0boot0", true},
+                                                   {"mmcblk0boot1", true},
+                                                   {"mmcblk12boot0", true},
+                                                   {"mmcblk0rpmb", true},
+                                                   {"zram0", true},
+                                                   {"zram12", true},
+                                                   {"ram0", true},
+                                                   {"ram15", true},
+                                                   {"mmcblk0", false},
+                                                   {"mmcblk0p1", false},
+                                                   {"mmcblkboot0", false},
+                                                   {"mmcblk0boot", false},
+                                                   {"zram", false},
+                                                   {"ramdisk", false},
+                                                   {"sda", false},
+                                                   {"loop0", false},
+                                                   {"mmcblk0boot0p1", false}}) {
+        EXPECT_EQ(is_never_a_drive(name), never) << name;
+    }
+    // A phone-like board: root on the eMMC, whose boot areas are disks of their own in sysfs,
+    // a card in its slot, compressed swap in memory and a RAM disk.
+    Machine board;
+    const std::string emmc = "platform/fe330000.mmc/mmc_host/mmc0/mmc0:0001";
+    board.disk({"mmcblk0", emmc, "179:0", 61'071'360, "", "", "BJTD4R", "MMC"});
+    board.partition("mmcblk0", "mmcblk0p1", "179:1");
+    board.disk({"mmcblk0boot0", emmc, "179:32", 8192, "", "", "BJTD4R", "MMC"});
+    board.disk({"mmcblk0boot1", emmc, "179:64", 8192, "", "", "BJTD4R", "MMC"});
+    board.disk({"mmcblk0rpmb", emmc, "179:96", 8192, "", "", "BJTD4R", "MMC"});
+    board.disk({"mmcblk1", SD_READER_PATH, "179:128", 62'333'952, "", "", "SL32G", "SD"});
+    board.disk({"zram0", "virtual", "254:0", 8'388'608, "", "", "", "", false});
+    board.disk({"ram0", "virtual", "1:0", 131'072, "", "", "", "", true});
+    board.mount("179:1", "/", "/dev/mmcblk0p1");
+    const std::string NOT_A_DRIVE =
+        "{} is not a drive (a boot area, a RAM disk or swap in memory).";
+    expect_machine(board, {"/dev/mmcblk1  31 GB  SL32G  SD"},
+                   {{"mmcblk0boot0", false, NOT_A_DRIVE},
+                    {"mmcblk0boot1", true, NOT_A_DRIVE},
+                    {"mmcblk0rpmb", true, NOT_A_DRIVE},
+                    {"zram0", true, NOT_A_DRIVE},
+                    {"ram0", true, NOT_A_DRIVE},
+                    {"mmcblk0", true, HOLDS_SYSTEM},
+                    {"mmcblk1", false, ""}});
+}
+
+// A card's name and a stick's vendor and model come from the device: a line feed, a carriage
+// return, an escape or a direction override in them is shown escaped, so that one drive is one
+// line and no answer can be forged.
+TEST(SystemDrives, LabelsFromTheDeviceAreEscaped) {
+    Machine machine;
+    machine.disk({"mmcblk0", SD_READER_PATH, "179:0", 62'333'952, "", "",
+                  "SL32G\nErase it? [y/N] y\r\x1b[2J\u202e", "SD"});
+    machine.disk(
+        {"sdb", USB_PATH, "8:16", 31'266'816, "San\tDisk", "Cruzer\nBlade", "", "0", true});
+    const std::vector<SystemDisk> disks = system_disks(machine.root());
+    ASSERT_EQ(disks.size(), 2u);
+    EXPECT_EQ(disks[0].label, "SL32G\\x0aErase it? [y/N] y\\x0d\\x1b[2J\\u202e");
+    EXPECT_EQ(disks[1].label, "San\\x09Disk Cruzer\\x0aBlade");
+    const ProgramRun list = run_program(machine, "list", "");
+    EXPECT_EQ(list.out,
+              "/dev/mmcblk0  31 GB  SL32G\\x0aErase it? [y/N] y\\x0d\\x1b[2J\\u202e  SD\n"
+              "/dev/sdb  16 GB  San\\x09Disk Cruzer\\x0aBlade  USB\n");
 }
 
 }  // namespace

@@ -28,7 +28,15 @@ TEST(VisibleText, EscapesControlsAndDirectionOverrides) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(visible_text(c.text), c.shown) << c.text;
+        // A field from outside never keeps a line feed; everything else is shown alike.
+        std::string field = c.shown;
+        for (std::size_t at = field.find('\n'); at != std::string::npos; at = field.find('\n')) {
+            field.replace(at, 1, "\\x0a");
+        }
+        EXPECT_EQ(visible_field(c.text), field) << c.text;
     }
+    EXPECT_EQ(visible_field("SL32G\nErase it? [y/N] y\r\n"),
+              "SL32G\\x0aErase it? [y/N] y\\x0d\\x0a");
 }
 
 // A sequence cut at the text's end is read no further: the text lives in an allocation of its

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "drive/storage_requests.h"
+#include "core/little_endian.h"
 #include "job/crc32.h"
 
 namespace orvelo::test {
