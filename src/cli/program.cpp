@@ -241,45 +241,6 @@ std::string bar(u32 position) {
     return text;
 }
 
-// The rate of one phase since it began, and the time its bytes left take at that rate.
-class RateMeter {
-  public:
-    using Clock = std::chrono::steady_clock;
-
-    // ", 12.3 MB/s, 0:42 left" once the phase has run for a second and moved some bytes, for
-    // the phases that move bytes; otherwise empty.
-    std::string text(JobPhase phase, u64 done, u64 total, Clock::time_point now) {
-        if (phase != phase_ || done < start_bytes_) {
-            phase_ = phase;
-            start_bytes_ = done;
-            start_ = now;
-        }
-        const bool moves_bytes = phase == JobPhase::Fetching || phase == JobPhase::Writing ||
-                                 phase == JobPhase::Checking;
-        const auto elapsed_ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(now - start_).count();
-        if (!moves_bytes || total == 0 || done <= start_bytes_ || elapsed_ms < 1000) {
-            return {};
-        }
-        const u64 bytes_per_second = (done - start_bytes_) * 1000 / static_cast<u64>(elapsed_ms);
-        if (bytes_per_second == 0) {
-            return {};
-        }
-        const u64 seconds_left = (total > done ? total - done : 0) / bytes_per_second;
-        const u64 tenths = bytes_per_second / 100'000;
-        const std::string seconds =
-            format(msg::DECIMAL_TWO_DIGITS, seconds_left % 60 / 10, seconds_left % 10);
-        return ", " + format(msg::RATE_AND_TIME_LEFT,
-                             format(msg::MEGABYTES_ONE_DECIMAL, tenths / 10, tenths % 10),
-                             seconds_left / 60, seconds);
-    }
-
-  private:
-    JobPhase phase_ = JobPhase::Starting;
-    u64 start_bytes_ = 0;
-    Clock::time_point start_{};
-};
-
 // Follows the job like the window's timer: every 250 ms, the status for the current counts,
 // and at once when the worker signals the end. On a terminal the line is redrawn in place with
 // the rate and time left; otherwise each new status text gets a line of its own.
@@ -302,7 +263,7 @@ void follow_job() {
         const std::string line = display->status_text + " " + bar(display->bar_position);
         if (terminal) {
             const std::string with_rate =
-                line + meter.text(phase, done, total, RateMeter::Clock::now());
+                line + meter.text(phase, done, total, std::chrono::steady_clock::now());
             if (with_rate != shown) {
                 print_raw(stdout, "\r\033[K");
                 print(stdout, with_rate);

@@ -51,4 +51,30 @@ std::string success_text(std::string_view label, std::string_view version_text) 
     return format(msg::READY_TEXT, label, version_suffix(version_text));
 }
 
+std::string RateMeter::text(JobPhase phase, u64 bytes_done, u64 bytes_total,
+                            Clock::time_point now) {
+    if (phase != phase_ || bytes_done < start_bytes_) {
+        phase_ = phase;
+        start_bytes_ = bytes_done;
+        start_ = now;
+    }
+    const bool moves_bytes =
+        phase == JobPhase::Fetching || phase == JobPhase::Writing || phase == JobPhase::Checking;
+    const auto elapsed_ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - start_).count();
+    if (!moves_bytes || bytes_total == 0 || bytes_done <= start_bytes_ || elapsed_ms < 1000) {
+        return {};
+    }
+    const u64 bytes_per_second = (bytes_done - start_bytes_) * 1000 / static_cast<u64>(elapsed_ms);
+    if (bytes_per_second == 0) {
+        return {};
+    }
+    const u64 seconds_left =
+        (bytes_total > bytes_done ? bytes_total - bytes_done : 0) / bytes_per_second;
+    const std::string seconds =
+        format(msg::DECIMAL_TWO_DIGITS, seconds_left % 60 / 10, seconds_left % 10);
+    return ", " + format(msg::RATE_AND_TIME_LEFT, megabytes_text(bytes_per_second),
+                         seconds_left / 60, seconds);
+}
+
 }  // namespace orvelo

@@ -3,6 +3,7 @@
 // 1000), and the texts of the success box. Shared by the window and the Linux front end.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,23 @@ struct ProgressDisplay {
 // `bytes_total`: nothing here divides by zero or runs past the bar's range on that account.
 [[nodiscard]] std::optional<ProgressDisplay> progress_display(JobPhase phase, u64 bytes_done,
                                                               u64 bytes_total);
+
+// The rate of the phase that moves bytes (downloading, writing, checking) since it began, and
+// the time its bytes left take at that rate, for a terminal's progress line: ", 12.3 MB/s,
+// 0:42 left" once the phase has run for a second and moved some bytes; otherwise empty. A new
+// phase, or a count that went back, starts the measure afresh.
+class RateMeter {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    [[nodiscard]] std::string text(JobPhase phase, u64 bytes_done, u64 bytes_total,
+                                   Clock::time_point now);
+
+  private:
+    JobPhase phase_ = JobPhase::Starting;
+    u64 start_bytes_ = 0;
+    Clock::time_point start_{};
+};
 
 // A byte count in decimal megabytes with one truncated decimal: 12,345,678 gives "12.3".
 [[nodiscard]] std::string megabytes_text(u64 bytes);

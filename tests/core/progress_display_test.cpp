@@ -52,5 +52,26 @@ TEST(SuccessText, AddsTheVersionSuffixExceptForALocalImage) {
     EXPECT_EQ(version_suffix(""), " (it fetches the newest version,  today)");
 }
 
+// The terminal's rate and time left: measured from the phase's start, nothing in its first
+// second or for phases that move no bytes, afresh for each phase.
+TEST(RateMeter, MeasuresEachPhaseFromItsStart) {
+    using std::chrono::milliseconds;
+    const RateMeter::Clock::time_point t0{};
+    RateMeter meter;
+    EXPECT_EQ(meter.text(JobPhase::Preparing, 0, 0, t0), "");
+    EXPECT_EQ(meter.text(JobPhase::Writing, 0, 100'000'000, t0), "");
+    EXPECT_EQ(meter.text(JobPhase::Writing, 5'000'000, 100'000'000, t0 + milliseconds(999)), "");
+    EXPECT_EQ(meter.text(JobPhase::Writing, 25'000'000, 100'000'000, t0 + milliseconds(2000)),
+              ", 12.5 MB/s, 0:06 left");
+    EXPECT_EQ(meter.text(JobPhase::Writing, 25'000'001, 2'000'000'000, t0 + milliseconds(2000)),
+              ", 12.5 MB/s, 2:37 left");
+    // Checking starts its own measure: its first second shows nothing.
+    EXPECT_EQ(meter.text(JobPhase::Checking, 0, 100'000'000, t0 + milliseconds(2500)), "");
+    EXPECT_EQ(meter.text(JobPhase::Checking, 60'000'000, 100'000'000, t0 + milliseconds(3500)),
+              ", 60.0 MB/s, 0:00 left");
+    EXPECT_EQ(meter.text(JobPhase::Checking, 100'000'000, 100'000'000, t0 + milliseconds(4500)),
+              ", 50.0 MB/s, 0:00 left");
+}
+
 }  // namespace
 }  // namespace orvelo
