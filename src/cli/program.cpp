@@ -88,11 +88,14 @@ bool stop_is_requested() {
     return is_stop_requested(job_status);
 }
 
-// The seam's check on the disk handle opened for writing; from here on the drive is changed.
+// The seam's check on a handle of the drive: one opened to find its partitions, and the one
+// opened for writing, from which on the drive is changed.
 bool is_confirmed_drive(int fd) {
     DriveIdentity now;
     if (identity_of(fd, confirmed->root, now) && now == confirmed->drive.identity) {
-        drive_opened_for_writing.store(true);
+        if ((fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY) {
+            drive_opened_for_writing.store(true);
+        }
         return true;
     }
     drive_replaced.store(true);
