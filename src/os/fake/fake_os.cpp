@@ -42,6 +42,7 @@ void reset_fake_os() {
     os.final_path_overrides.clear();
     os.http_host = "updates.test";
     os.http_answers.clear();
+    os.http_next_answers.clear();
     os.open_http.clear();
     os.disks.clear();
     os.volumes.clear();
