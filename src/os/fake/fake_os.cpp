@@ -353,6 +353,36 @@ bool delete_file_in(Handle folder, const char16_t* name) {
     return true;
 }
 
+bool list_folder(Handle folder, std::vector<FolderEntry>& entries) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "list_folder(" + name_of(os, folder) + ")");
+    if (const auto injection = hit(os, "list_folder")) {
+        return fail_with(os, injection->error);
+    }
+    FakeOs::Open* open = find_open(os, folder);
+    if (open == nullptr || open->kind != FakeOs::Open::Kind::Directory) {
+        return fail_with(os, ERROR_INVALID_HANDLE);
+    }
+    // The entries directly in the folder reached, by kind; the maps keep each kind in order.
+    const std::u16string prefix = open->reached + u"\\";
+    const auto add = [&](const std::u16string& path, std::uint32_t attributes) {
+        if (path.starts_with(prefix) && path.find(u'\\', prefix.size()) == std::u16string::npos) {
+            entries.push_back({path.substr(prefix.size()), attributes});
+        }
+    };
+    for (const auto& [path, unused] : os.files) {
+        add(path, 0);
+    }
+    for (const std::u16string& path : os.directories) {
+        add(path, ATTRIBUTE_DIRECTORY);
+    }
+    for (const auto& [path, unused] : os.reparse_points) {
+        add(path, ATTRIBUTE_REPARSE_POINT);
+    }
+    return true;
+}
+
 bool file_attributes(Handle handle, std::uint32_t& attributes) {
     FakeOs& os = fake_os();
     const std::lock_guard lock(os.mutex);
