@@ -273,8 +273,7 @@ TEST_F(HttpsDownloadTest, AStopDuringAWaitEndsAtTheNextSliceWithoutAnotherReques
         // second later at most.
         EXPECT_EQ(fake_calls_named({"sleep_ms"}).size(), static_cast<std::size_t>(stop_at_slice))
             << stop_at_slice;
-        EXPECT_EQ(fake_calls_named({"http_open"}).size(),
-                  static_cast<std::size_t>(requests_before))
+        EXPECT_EQ(fake_calls_named({"http_open"}).size(), static_cast<std::size_t>(requests_before))
             << stop_at_slice;
         EXPECT_TRUE(fake_os().open_http.empty()) << stop_at_slice;
     }
