@@ -19,6 +19,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The release must come from the server: a run before this one left it in the prefix's cache.
+if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX/drive_c/users" ]; then
+    find "$WINEPREFIX/drive_c/users" -type d -path '*/Temp/orvelo-installer' -prune \
+        -exec rm -rf {} + 2>/dev/null || true
+fi
+
 "$tools/make-demo-image" "$work/demo.img"
 python3 "$tools/publish-release" "$work/demo.img" 1.2 "$key" \
     "$work/site" >/dev/null
