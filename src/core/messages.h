@@ -40,6 +40,8 @@ inline constexpr Text CANT_REACH_CHECK_CONNECTION =  // server host
 inline constexpr Text CANT_REACH = "Can't reach {}";                       // server host
 inline constexpr Text SERVER_ANSWERED = "The server answered {} for {}.";  // status; path
 inline constexpr Text DOWNLOAD_BROKE_OFF = "The download broke off";
+// The cause after DOWNLOAD_BROKE_OFF when a body of known size ends early without an error.
+inline constexpr Text ENDED_EARLY = "the server sent {} of {} bytes";  // count held; size
 inline constexpr Text SENT_MORE_THAN_EXPECTED = "The server sent more than expected.";
 inline constexpr Text WINHTTP = "WinHTTP";
 inline constexpr Text CONTEXT_AND_CAUSE = "{}: {}";      // context; last_error_text
@@ -162,7 +164,9 @@ inline constexpr Text SIZE_GB = "{} GB";
 inline constexpr Text HTTPS_URL = "https://{}";      // default server host
 inline constexpr Text SERVER_FILE_PATH = "/{}";      // manifest's file path
 inline constexpr Text CACHE_FILE_NAME = "{}.img.z";  // the compressed file's digest in hex
-inline constexpr Text VOLUME_PATH = "\\\\.\\{}:";    // drive letter
+inline constexpr Text PARTIAL_FILE_NAME = "{}.img.z.partial";          // the same digest
+inline constexpr Text RANGE_FROM_HEADER = "Range: bytes={}-";          // the count of bytes held
+inline constexpr Text VOLUME_PATH = "\\\\.\\{}:";                      // drive letter
 inline constexpr Text PHYSICAL_DRIVE_PATH = "\\\\.\\PhysicalDrive{}";  // disk number
 
 }  // namespace orvelo::msg

@@ -38,7 +38,36 @@ std::u16string temporary_name(std::u16string_view name) {
     return temporary;
 }
 
+constexpr std::size_t DIGITS = 64;
+
+// `text` starts with one or more decimal digits followed by `rest`.
+bool digits_then(std::u16string_view text, std::u16string_view rest) {
+    std::size_t digits = 0;
+    while (digits < text.size() && text[digits] >= u'0' && text[digits] <= u'9') {
+        ++digits;
+    }
+    return digits > 0 && text.substr(digits) == rest;
+}
+
 }  // namespace
+
+bool is_cache_entry_name(std::u16string_view name) {
+    if (name.size() < DIGITS ||
+        !std::all_of(name.begin(), name.begin() + DIGITS, [](char16_t unit) {
+            return (unit >= u'0' && unit <= u'9') || (unit >= u'a' && unit <= u'f');
+        })) {
+        return false;
+    }
+    for (const std::u16string_view ending : {u".img.z.partial", u".img.z"}) {
+        const std::u16string_view rest = name.substr(DIGITS);
+        if (rest == ending || (rest.starts_with(ending) && rest.size() > ending.size() &&
+                               rest[ending.size()] == u'.' &&
+                               digits_then(rest.substr(ending.size() + 1), u".part"))) {
+            return true;
+        }
+    }
+    return false;
+}
 
 ImageCache ImageCache::open() {
     ImageCache cache;
@@ -93,9 +122,9 @@ bool ImageCache::is_own_file(os::Handle file, std::u16string_view name) const {
            path->ends_with(name);
 }
 
-std::optional<std::vector<u8>> ImageCache::read(std::u16string_view name, u64 size_bytes) {
+os::Handle ImageCache::open_own(std::u16string_view name) {
     if (!usable()) {
-        return std::nullopt;
+        return os::INVALID_HANDLE;
     }
     const std::u16string entry = std::u16string(name);
     const os::Handle file =
@@ -105,13 +134,21 @@ std::optional<std::vector<u8>> ImageCache::read(std::u16string_view name, u64 si
         // Nothing there is the one ordinary miss; anything else at the name (a link that is not
         // followed, a folder, something that refuses to open) is left alone.
         doubtful_ = os::last_error_code() != os::FILE_NOT_FOUND_CODE;
-        return std::nullopt;
+        return os::INVALID_HANDLE;
     }
     u32 attributes = 0;
     if (!os::file_attributes(file, attributes) || (attributes & NOT_A_PLAIN_FILE) != 0 ||
         !is_own_file(file, name)) {
         os::close_handle(file);
         doubtful_ = true;
+        return os::INVALID_HANDLE;
+    }
+    return file;
+}
+
+std::optional<std::vector<u8>> ImageCache::read(std::u16string_view name, u64 size_bytes) {
+    const os::Handle file = open_own(name);
+    if (file == os::INVALID_HANDLE) {
         return std::nullopt;
     }
     // A file of another size is not the release: it is downloaded again and replaced.
@@ -125,6 +162,40 @@ std::optional<std::vector<u8>> ImageCache::read(std::u16string_view name, u64 si
     }
     os::close_handle(file);
     return bytes;
+}
+
+bool ImageCache::read_part(std::u16string_view name, u64 limit_bytes, std::vector<u8>& bytes) {
+    const os::Handle file = open_own(name);
+    if (file == os::INVALID_HANDLE) {
+        return false;
+    }
+    u64 size = 0;
+    const bool sized = os::get_file_size(file, size);
+    bool whole = false;
+    if (sized && size <= limit_bytes) {
+        // Read in pieces into the room the caller took, grown just before each read.
+        const std::size_t start = bytes.size();
+        u64 filled = 0;
+        while (filled < size) {
+            const u32 piece = static_cast<u32>(std::min<u64>(size - filled, FILE_READ_PIECE_BYTES));
+            bytes.resize(start + filled + piece);
+            u32 read = 0;
+            if (!os::read_file(file, bytes.data() + start + filled, piece, read) || read == 0) {
+                break;
+            }
+            filled += read;
+        }
+        bytes.resize(start + filled);
+        whole = filled == size;
+        if (!whole) {
+            bytes.resize(start);
+        }
+    }
+    os::close_handle(file);
+    if (sized && size > limit_bytes) {
+        remove(name);
+    }
+    return whole;
 }
 
 void ImageCache::store(std::u16string_view name, std::span<const u8> bytes) {
@@ -150,6 +221,33 @@ void ImageCache::store(std::u16string_view name, std::span<const u8> bytes) {
     const std::u16string entry = std::u16string(name);
     if (!written || !os::move_file_in(folder_, temporary.c_str(), entry.c_str())) {
         (void)os::delete_file_in(folder_, temporary.c_str());
+    }
+}
+
+void ImageCache::remove(std::u16string_view name) {
+    if (!usable()) {
+        return;
+    }
+    const std::u16string entry = std::u16string(name);
+    (void)os::delete_file_in(folder_, entry.c_str());
+}
+
+void ImageCache::remove_all_but(std::u16string_view kept) {
+    std::vector<os::FolderEntry> entries;
+    if (!usable() || !os::list_folder(folder_, entries)) {
+        return;
+    }
+    const std::u16string_view release = kept.substr(0, std::min(kept.size(), DIGITS));
+    for (const os::FolderEntry& entry : entries) {
+        const std::u16string_view name = entry.name;
+        // The listing's attributes say what the entry is without opening it; deleting the entry
+        // (unlinkat, DeleteFileW) never reaches through a link, so one made since the listing
+        // is removed itself at most, and its target stays.
+        if ((entry.attributes & NOT_A_PLAIN_FILE) != 0 || name == kept ||
+            !is_cache_entry_name(name) || (name.starts_with(release) && name.ends_with(u".part"))) {
+            continue;
+        }
+        (void)os::delete_file_in(folder_, entry.name.c_str());
     }
 }
 

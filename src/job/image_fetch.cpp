@@ -24,6 +24,50 @@ std::u16string cache_file_name(const std::array<u8, 32>& file_sha256) {
     return std::u16string(name.c_str());
 }
 
+std::u16string partial_file_name(const std::array<u8, 32>& file_sha256) {
+    const WideString name = utf8_to_wide(format(msg::PARTIAL_FILE_NAME, hex_lower(file_sha256)));
+    return std::u16string(name.c_str());
+}
+
+namespace {
+
+// The release file downloaded into `body`, which holds room for it and its spare byte, starting
+// from the part an earlier job left when there is one. A part that does not complete into the
+// file the manifest names (another server's bytes, a changed file) costs one download from the
+// start. On failure other than a stop, what was received is kept as the part for the next job.
+Status download_release(ImageCache& cache, JobStatus& status, const ReleaseManifest& manifest,
+                        const ServerAddress& server, std::vector<u8>& body) {
+    const std::u16string part_name = partial_file_name(manifest.file_sha256);
+    const u64 expected = manifest.file_size;
+    const bool from_part = cache.read_part(part_name, expected, body);
+    const u64 part_bytes = body.size();
+    const auto download = [&] {
+        return https_download(
+            server, format(msg::SERVER_FILE_PATH, manifest.file_path), expected, body,
+            [&](u64 count) { on_download_progress(status, count, expected); },
+            [&] { return is_stop_requested(status); });
+    };
+    Status received = download();
+    if (received && from_part &&
+        (body.size() != expected || !same_digest(sha256(body), manifest.file_sha256))) {
+        cache.remove(part_name);
+        body.clear();
+        received = download();
+    }
+    if (!received) {
+        // After a stop nothing is written: the job ends at once, as the user asked. A part is
+        // shorter than the file; one as long or longer is no part of it.
+        if (received.error().text != msg::STOPPED && !body.empty() && body.size() < expected &&
+            body.size() != part_bytes) {
+            cache.store(part_name, body);
+        }
+        return received;
+    }
+    return {};
+}
+
+}  // namespace
+
 Result<std::vector<u8>> fetch_image(JobStatus& status, const ReleaseManifest& manifest,
                                     const ServerAddress& server) {
     std::vector<u8> compressed;
@@ -36,19 +80,18 @@ Result<std::vector<u8>> fetch_image(JobStatus& status, const ReleaseManifest& ma
             compressed = std::move(*cached);
         } else {
             cached.reset();
-            const u64 expected = manifest.file_size;
-            Result<std::vector<u8>> downloaded = https_get(
-                server, format(msg::SERVER_FILE_PATH, manifest.file_path), expected + 1,
-                [&](u64 received) { on_download_progress(status, received, expected); },
-                [&] { return is_stop_requested(status); });
-            if (!downloaded) {
-                return fail(std::move(downloaded.error()));
+            std::vector<u8> downloaded;
+            downloaded.reserve(manifest.file_size + 1);
+            const Status received = download_release(cache, status, manifest, server, downloaded);
+            if (!received) {
+                return fail(received.error());
             }
-            compressed = std::move(*downloaded);
+            compressed = std::move(downloaded);
             // Kept even when it is not what the manifest promises: the next run's read checks
             // it again and replaces it.
             cache.store(name, compressed);
         }
+        cache.remove_all_but(name);
     }
 
     const ExpectedImage expected{manifest.file_size, manifest.file_sha256, manifest.image_size,

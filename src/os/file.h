@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
 namespace orvelo::os {
 
@@ -106,6 +108,21 @@ inline constexpr std::size_t FINAL_PATH_UNITS = 1024;
 
 // DeleteFileW(folder\name) within the folder that `folder` has open (unlinkat on Linux).
 [[nodiscard]] bool delete_file_in(Handle folder, const char16_t* name);
+
+// One entry of a folder as its listing gives it, without opening the entry: its name and its
+// attributes (ATTRIBUTE_DIRECTORY, ATTRIBUTE_REPARSE_POINT for a link, ATTRIBUTE_DEVICE on Linux
+// for anything but a regular file, folder or link; a regular file has none of these).
+struct FolderEntry {
+    std::u16string name;
+    std::uint32_t attributes = 0;
+};
+
+// The entries of the folder that `folder` has open, "." and ".." left out, read through that
+// handle itself so that no path is resolved again: GetFileInformationByHandleEx with
+// FileIdBothDirectoryRestartInfo, then FileIdBothDirectoryInfo until there are no more, on
+// Windows; readdir on a duplicate of the descriptor, each entry's type by fstatat without
+// following a link, on Linux. False when the listing fails; `entries` then holds what was read.
+[[nodiscard]] bool list_folder(Handle folder, std::vector<FolderEntry>& entries);
 
 // The number of UTF-16 units of the cache home's buffer.
 inline constexpr std::size_t TEMP_PATH_UNITS = 260;

@@ -4,7 +4,9 @@
 // last_error_code().
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace orvelo::os {
 
@@ -31,14 +33,24 @@ void http_set_timeouts(HttpHandle session);
 [[nodiscard]] HttpHandle http_open_request(HttpHandle connection, const char16_t* path,
                                            bool secure);
 
-// WinHttpSendRequest with no headers and no body.
-[[nodiscard]] bool http_send_request(HttpHandle request);
+// WinHttpSendRequest with no body and, when `header` is not null, that one header line
+// (zero-terminated, without its line end) added to the request; null adds nothing.
+[[nodiscard]] bool http_send_request(HttpHandle request, const char16_t* header);
 
 // WinHttpReceiveResponse: true once the answer's headers have arrived.
 [[nodiscard]] bool http_receive_response(HttpHandle request);
 
 // The answer's status code after the stack's own redirect handling; 0 when it cannot be read.
 [[nodiscard]] std::uint32_t http_status_code(HttpHandle request);
+
+// The number of UTF-16 units of a header value's buffer.
+inline constexpr std::size_t HEADER_VALUE_UNITS = 128;
+
+// WinHttpQueryHeaders(WINHTTP_QUERY_CONTENT_RANGE) of the answer into the zero-filled `buffer`:
+// the count of units written without the terminating zero; 0 when the answer has no such
+// header or its value does not fit.
+[[nodiscard]] std::uint32_t http_content_range(HttpHandle request,
+                                               std::span<char16_t, HEADER_VALUE_UNITS> buffer);
 
 // WinHttpReadData into `buffer`: `read_bytes` is set to 0 before the call and then holds the
 // count placed, 0 at the end of the body.

@@ -2,8 +2,9 @@
 # The download road end to end on Linux: a release published with the development key and
 # served by the local update server, written by `orvelo write --server … --dev`, with the cache
 # in root's cache folder (or under XDG_CACHE_HOME without root); the misbehaving server's
-# failures reach the user with their texts; and a cache folder that another account could turn
-# elsewhere is not used.
+# failures reach the user with their texts; a body that breaks off is continued with range
+# requests, within the job and by the next one; and a cache folder that another account could
+# turn elsewhere is not used.
 key=$(realpath "$2")
 source "$(dirname "$0")/lib.sh" "$1"
 
@@ -82,11 +83,49 @@ serve again
 write again --server "$url" --dev
 [ "$status" = 0 ] && grep -q "/$image_file" again.log && pass || fail "after a long download: $status $(cat again.err)"
 
+# A body cut twice is continued with range requests within the one job.
+file_size=$(stat -c %s "site/$image_file")
+image_answers() { awk -v path="/$image_file" '$2 == path { print $1, $3, $4 }' "$1"; }
 rm -rf cache/orvelo-installer
-serve cut --cut-after 2000 --image-only
+serve cut --cut-after 2000 --cuts 2 --image-only --sent cut.sent
 write cut --server "$url" --dev
-[ "$status" = 1 ] && grep -q "^The download broke off: " cut.err && untouched_drive cut && pass ||
-    fail "a body broken off: $status $(cat cut.err)"
+[ "$status" = 0 ] && sgdisk -v cut.drive | grep -q '^No problems found' && pass ||
+    fail "a body cut twice: $status $(cat cut.err)"
+[ "$(image_answers cut.sent)" = "200 - 2000
+206 bytes=2000- 2000
+206 bytes=4000- $((file_size - 4000))" ] && pass || fail "the answers to a body cut twice: $(cat cut.sent)"
+
+# A body that always breaks off at the same byte fails after five more tries and leaves what
+# came; the next job asks only for the rest, and a foreign file in the cache folder stays.
+rm -rf cache/orvelo-installer
+serve stuck --cut-at 3000 --image-only --sent stuck.sent
+write stuck --server "$url" --dev
+[ "$status" = 1 ] && grep -q "^The download broke off: " stuck.err && untouched_drive stuck && pass ||
+    fail "a body that always breaks off: $status $(cat stuck.err)"
+[ "$(image_answers stuck.sent)" = "200 - 3000
+$(for _ in 1 2 3 4 5; do echo "206 bytes=3000- 0"; done)" ] && pass || fail "the tries: $(cat stuck.sent)"
+head -c 3000 "site/$image_file" >head.part
+cmp -s "cache/orvelo-installer/$file_digest.img.z.partial" head.part && pass || fail "the part was not kept"
+[ ! -e "cache/orvelo-installer/$file_digest.img.z" ] && pass || fail "a part was taken for the file"
+printf 'mine\n' >cache/orvelo-installer/notes.txt
+serve rest --sent rest.sent
+write rest --server "$url" --dev
+[ "$status" = 0 ] && [ "$(image_answers rest.sent)" = "206 bytes=3000- $((file_size - 3000))" ] && pass ||
+    fail "the next job after a part: $status $(cat rest.err rest.sent)"
+cmp -s "cache/orvelo-installer/$file_digest.img.z" "site/$image_file" &&
+    [ ! -e "cache/orvelo-installer/$file_digest.img.z.partial" ] && pass || fail "the part did not become the file"
+[ "$(cat cache/orvelo-installer/notes.txt)" = mine ] && pass || fail "a foreign file was touched"
+
+# A part with a changed byte costs one download from the start, and the job succeeds.
+rm -f "cache/orvelo-installer/$file_digest.img.z"
+cp head.part "cache/orvelo-installer/$file_digest.img.z.partial"
+printf '\x01' | dd of="cache/orvelo-installer/$file_digest.img.z.partial" bs=1 seek=100 conv=notrunc status=none
+serve corrupt --sent corrupt.sent
+write corrupt --server "$url" --dev
+[ "$status" = 0 ] && [ "$(image_answers corrupt.sent)" = "206 bytes=3000- $((file_size - 3000))
+200 - $file_size" ] && pass || fail "a corrupt part: $status $(cat corrupt.err corrupt.sent)"
+cmp -s "cache/orvelo-installer/$file_digest.img.z" "site/$image_file" &&
+    [ ! -e "cache/orvelo-installer/$file_digest.img.z.partial" ] && pass || fail "after a corrupt part"
 
 write nowhere --server "ftp://127.0.0.1"
 [ "$status" = 1 ] && grep -qx "ftp://127.0.0.1 is not a server address." nowhere.err && pass ||

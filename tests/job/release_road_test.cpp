@@ -121,6 +121,31 @@ class ReleaseRoadTest : public ::testing::Test {
                u".img.z";
     }
 
+    // The image path's answers, one per request, in order; then `serve`'s answer.
+    static void answer_image(const Release& release, std::vector<fake::FakeAnswer> answers) {
+        fake_os().http_next_answers["/" + release.path] = std::move(answers);
+    }
+
+    // The extra header of each request for the image, in order ("" for none).
+    static std::vector<std::string> image_requests(const Release& release) {
+        std::vector<std::string> headers;
+        const std::vector<std::string> calls =
+            fake_calls_named({"http_open_request", "http_send_request"});
+        for (std::size_t at = 0; at + 1 < calls.size(); ++at) {
+            if (calls[at] == "http_open_request(/" + release.path + ", secure)") {
+                headers.push_back(calls[at + 1].substr(18, calls[at + 1].size() - 19));
+            }
+        }
+        return headers;
+    }
+
+    std::u16string part_file(const Release& release) { return cache_file(release) + u".partial"; }
+
+    bool drive_untouched() {
+        return std::all_of(fake_os().disks[DISK].bytes.begin(), fake_os().disks[DISK].bytes.end(),
+                           [](u8 b) { return b == 0x5A; });
+    }
+
     bool image_requested(const Release& release) {
         return !fake_calls_named({"http_open_request"}).empty() &&
                fake_calls_named({"http_open_request"}).back() ==
@@ -216,17 +241,185 @@ TEST_F(ReleaseRoadTest, ADownloadOneByteTooLongIsCachedRefusedAndFetchedAgain) {
     EXPECT_FALSE(fake_os().files.contains(cache_file(second)));
 }
 
-TEST_F(ReleaseRoadTest, TwoReleasesLeaveTwoCacheFiles) {
+TEST_F(ReleaseRoadTest, TwoReleasesInARowLeaveOneCacheFileAndNothingElseIsTouched) {
     const Release first = make_release("1.2", 1, key.get());
     const Release second = make_release("1.3", 2, key.get());
     serve(first, first.compressed);
     ASSERT_EQ(run().phase, JobPhase::Succeeded);
+    const std::u16string first_name = cache_file(first).substr(CACHE_FOLDER.size() + 1);
+    // Leftovers of the first release: a part, and temporary files a crash left behind.
+    const std::u16string ours[] = {first_name + u".partial", first_name + u".12345.part",
+                                   first_name + u".partial.9.part"};
+    for (const std::u16string& name : ours) {
+        fake_os().files[CACHE_FOLDER + u"\\" + name] = {1};
+    }
+    // Not ours, or not plain files: each stays as it is.
+    const std::u16string digits = first_name.substr(0, 64);
+    const std::u16string foreign_files[] = {u"notes.txt",
+                                            digits + u".img.z.bak",
+                                            digits + u".img",
+                                            digits + u".img.z.x.part",
+                                            digits.substr(1) + u"0.img.Z",
+                                            u"0" + digits + u".img.z"};
+    for (const std::u16string& name : foreign_files) {
+        fake_os().files[CACHE_FOLDER + u"\\" + name] = {2};
+    }
+    fake_os().files[CACHE_FOLDER + u"\\" + std::u16string(64, u'A') + u".img.z"] = {3};
+    fake_os().directories.insert(CACHE_FOLDER + u"\\" + digits + u".img.z.partial");
+    fake_os().files[u"C:\\precious"] = {4};
+    fake_os().reparse_points[CACHE_FOLDER + u"\\" + std::u16string(64, u'b') + u".img.z"] =
+        u"C:\\precious";
+    const auto others_before = [&] {
+        auto files = fake_os().files;
+        std::erase_if(files, [&](const auto& entry) {
+            return entry.first == cache_file(first) || entry.first == cache_file(second) ||
+                   std::any_of(std::begin(ours), std::end(ours), [&](const auto& name) {
+                       return entry.first == CACHE_FOLDER + u"\\" + name;
+                   });
+        });
+        return files;
+    }();
+    const auto links_before = fake_os().reparse_points;
+    const auto folders_before = fake_os().directories;
+
     serve(second, second.compressed);
-    const JobOutcome outcome = run();
-    ASSERT_EQ(outcome.phase, JobPhase::Succeeded);
+    JobOutcome outcome = run();
+    ASSERT_EQ(outcome.phase, JobPhase::Succeeded) << outcome.outcome_text;
     EXPECT_EQ(outcome.outcome_text, "1.3");
-    EXPECT_TRUE(fake_os().files.contains(cache_file(first)));
+    EXPECT_EQ(fake_os().files[cache_file(second)], second.compressed);
+    auto others_after = fake_os().files;
+    others_after.erase(cache_file(second));
+    EXPECT_EQ(others_after, others_before);
+    EXPECT_EQ(fake_os().reparse_points, links_before);
+    EXPECT_EQ(fake_os().directories, folders_before);
+
+    // Taking the release from the cache clears up as well.
+    fake_os().files[CACHE_FOLDER + u"\\" + first_name] = first.compressed;
+    outcome = run();
+    ASSERT_EQ(outcome.phase, JobPhase::Succeeded) << outcome.outcome_text;
+    EXPECT_FALSE(image_requested(second));
+    EXPECT_FALSE(fake_os().files.contains(cache_file(first)));
     EXPECT_TRUE(fake_os().files.contains(cache_file(second)));
+}
+
+// The part from `from` to the end, as a server that answers ranges sends it; `broken` breaks off
+// before its first byte.
+fake::FakeAnswer rest_of(const std::vector<u8>& file, std::size_t from, bool broken = false) {
+    fake::FakeAnswer answer{206,
+                            {},
+                            {},
+                            "bytes " + std::to_string(from) + "-" +
+                                std::to_string(file.size() - 1) + "/" +
+                                std::to_string(file.size())};
+    if (broken) {
+        answer.broken_after_pieces = 0;
+    } else {
+        answer.pieces.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(from), file.end());
+    }
+    return answer;
+}
+
+TEST_F(ReleaseRoadTest, ADownloadThatKeepsBreakingOffLeavesItsPartAndTheNextJobAsksForTheRest) {
+    const Release release = make_release("1.2", 1, key.get());
+    const std::vector<u8>& file = release.compressed;
+    const std::size_t cut = file.size() / 2;
+    const std::vector<u8> head(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut));
+    serve(release, file);
+    answer_image(release, {{200, {head}, 1},
+                           rest_of(file, cut, true),
+                           rest_of(file, cut, true),
+                           rest_of(file, cut, true),
+                           rest_of(file, cut, true),
+                           rest_of(file, cut, true)});
+    JobOutcome outcome = run();
+    EXPECT_EQ(outcome.phase, JobPhase::Failed);
+    EXPECT_EQ(outcome.outcome_text, "The download broke off: error 12030");
+    EXPECT_EQ(image_requests(release).size(), 6u);
+    EXPECT_EQ(fake_os().slept_ms, 31'000u);
+    EXPECT_EQ(fake_os().files[part_file(release)], head);
+    EXPECT_FALSE(fake_os().files.contains(cache_file(release)));
+    EXPECT_TRUE(drive_untouched());
+
+    answer_image(release, {rest_of(file, cut)});
+    outcome = run();
+    ASSERT_EQ(outcome.phase, JobPhase::Succeeded) << outcome.outcome_text;
+    EXPECT_EQ(image_requests(release),
+              std::vector<std::string>{"Range: bytes=" + std::to_string(cut) + "-"});
+    EXPECT_EQ(fake_os().files[cache_file(release)], file);
+    EXPECT_FALSE(fake_os().files.contains(part_file(release)));
+}
+
+TEST_F(ReleaseRoadTest, APartThatDoesNotCompleteTheFileCostsOneDownloadFromTheStart) {
+    const Release release = make_release("1.2", 1, key.get());
+    const std::vector<u8>& file = release.compressed;
+    const std::size_t cut = file.size() / 2;
+    std::vector<u8> changed_head(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut));
+    changed_head[10] ^= 1;
+    std::vector<u8> changed_whole = file;
+    changed_whole[10] ^= 1;
+    std::vector<u8> longer = file;
+    longer.push_back(0);
+    struct Case {
+        const char* what;
+        std::vector<u8> part;
+        std::vector<fake::FakeAnswer> answers;  // before the whole file
+        std::vector<std::string> requests;
+    };
+    const Case cases[] = {
+        {"a changed byte in the part",
+         changed_head,
+         {rest_of(file, cut)},
+         {"Range: bytes=" + std::to_string(cut) + "-", ""}},
+        // Nothing is left to ask for: the part is judged as it is.
+        {"a changed byte in a part as long as the file", changed_whole, {}, {""}},
+        {"a part longer than the file", longer, {}, {""}},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        serve(release, file);
+        answer_image(release, c.answers);
+        fake_os().directories.insert(CACHE_FOLDER);
+        fake_os().files[part_file(release)] = c.part;
+        const JobOutcome outcome = run();
+        ASSERT_EQ(outcome.phase, JobPhase::Succeeded) << c.what << ": " << outcome.outcome_text;
+        EXPECT_EQ(image_requests(release), c.requests) << c.what;
+        EXPECT_EQ(fake_os().files[cache_file(release)], file) << c.what;
+        EXPECT_FALSE(fake_os().files.contains(part_file(release))) << c.what;
+    }
+}
+
+TEST_F(ReleaseRoadTest, AStopWhileWaitingToTryAgainEndsStoppedAndWritesNothing) {
+    const Release release = make_release("1.2", 1, key.get());
+    const std::vector<u8>& file = release.compressed;
+    const std::size_t cut = file.size() / 2;
+    serve(release, file);
+    answer_image(release,
+                 {{200, {{file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut)}}, 1},
+                  rest_of(file, cut, true),
+                  rest_of(file, cut)});
+    std::vector<std::pair<u64, u64>> shown_while_waiting;
+    int slices = 0;
+    fake_os().on_call = [&](const std::string& call) {
+        if (call == "sleep_ms") {
+            shown_while_waiting.emplace_back(status.bytes_done.load(), status.bytes_total.load());
+            if (++slices == 15) {  // halfway through the second wait
+                request_stop(status);
+            }
+        }
+    };
+    const JobOutcome outcome = run();
+    EXPECT_EQ(outcome.outcome_text, "Stopped.");
+    EXPECT_EQ(fake_calls_named({"sleep_ms"}).size(), 15u);
+    EXPECT_EQ(image_requests(release).size(), 2u);
+    // The last download line stays while the job waits.
+    ASSERT_FALSE(shown_while_waiting.empty());
+    for (const auto& shown : shown_while_waiting) {
+        EXPECT_EQ(shown, std::make_pair(u64{cut}, u64{file.size()}));
+    }
+    EXPECT_TRUE(drive_untouched());
+    EXPECT_FALSE(fake_os().files.contains(part_file(release)));
+    EXPECT_FALSE(fake_os().files.contains(cache_file(release)));
+    EXPECT_TRUE(fake_calls_named({"find_first_volume"}).empty());
 }
 
 TEST_F(ReleaseRoadTest, WithoutATemporaryFolderEveryRunDownloads) {
@@ -247,18 +440,23 @@ TEST_F(ReleaseRoadTest, TheCacheIsWrittenUnderATemporaryNameAndRenamedIntoPlace)
         {"create_directory", "create_file", "create_file_in", "move_file_in", "delete_file_in"});
     const std::string folder = wide_to_utf8(CACHE_FOLDER);
     const std::string name = wide_to_utf8(cache_file(release).substr(CACHE_FOLDER.size() + 1));
-    ASSERT_GE(calls.size(), 5u);
+    ASSERT_GE(calls.size(), 6u);
     EXPECT_EQ(calls[0], "create_directory(" + folder + ")");
     // The folder opened as a folder, without following a reparse point, without delete sharing.
     EXPECT_EQ(calls[1], "create_file(" + folder + ", 80000000, 3, 3, 2200000)");
-    // The file looked up inside it, never following a link at its name.
+    // The file, then a part of it, looked up inside it, never following a link at the name.
     EXPECT_EQ(calls[2], "create_file_in(" + folder + ", " + name + ", 80000000, 1, 3, 200000)");
+    EXPECT_EQ(calls[3],
+              "create_file_in(" + folder + ", " + name + ".partial, 80000000, 1, 3, 200000)");
     // Written under a new name that nothing else may hold, then renamed over the real one.
-    ASSERT_TRUE(calls[3].starts_with("create_file_in(" + folder + ", " + name + "."));
-    EXPECT_TRUE(calls[3].ends_with(".part, 40000000, 0, 1, 200080)"));
-    const std::string temporary = calls[3].substr(
-        calls[3].find(", ") + 2, calls[3].find(".part") + 5 - (calls[3].find(", ") + 2));
-    EXPECT_EQ(calls[4], "move_file_in(" + folder + ", " + temporary + ", " + name + ")");
+    ASSERT_TRUE(calls[4].starts_with("create_file_in(" + folder + ", " + name + "."));
+    EXPECT_TRUE(calls[4].ends_with(".part, 40000000, 0, 1, 200080)"));
+    const std::string temporary = calls[4].substr(
+        calls[4].find(", ") + 2, calls[4].find(".part") + 5 - (calls[4].find(", ") + 2));
+    EXPECT_EQ(calls[5], "move_file_in(" + folder + ", " + temporary + ", " + name + ")");
+    // Then the folder is listed, through its handle, for files of other releases.
+    EXPECT_EQ(fake_calls_named({"list_folder"}),
+              std::vector<std::string>{"list_folder(" + folder + ")"});
     EXPECT_EQ(fake_os().files.size(), 1u);
     EXPECT_EQ(fake_os().files[cache_file(release)], release.compressed);
 }

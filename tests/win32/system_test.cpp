@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "core/text.h"
 #include "os/file.h"
@@ -149,6 +151,20 @@ TEST(Win32CacheCalls, OpenAFolderAsSuchAndCreateReadRenameAndDeleteInsideIt) {
     EXPECT_TRUE(os::read_file(read, back, 4, count));
     EXPECT_EQ(std::string(back, count), "abc");
     os::close_handle(read);
+
+    // The listing, read through the folder's handle: the file, and a folder as such.
+    const std::u16string sub_path = folder_path + u"\\sub";
+    ASSERT_TRUE(os::create_directory(sub_path.c_str()));
+    std::vector<os::FolderEntry> entries;
+    EXPECT_TRUE(os::list_folder(folder, entries));
+    std::sort(entries.begin(), entries.end(),
+              [](const os::FolderEntry& a, const os::FolderEntry& b) { return a.name < b.name; });
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].name, u"a.img.z");
+    EXPECT_EQ(entries[0].attributes, 0u);
+    EXPECT_EQ(entries[1].name, u"sub");
+    EXPECT_EQ(entries[1].attributes, os::ATTRIBUTE_DIRECTORY);
+    EXPECT_TRUE(RemoveDirectoryW(reinterpret_cast<LPCWSTR>(sub_path.c_str())));
 
     EXPECT_TRUE(os::delete_file_in(folder, u"a.img.z"));
     os::close_handle(folder);

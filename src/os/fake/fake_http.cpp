@@ -53,6 +53,15 @@ HttpHandle made_or_failed(FakeOs& os, const char* name, FakeOs::HttpOpen open) {
     return add_http(os, std::move(open));
 }
 
+// The answer the request gets: its own, taken from the list when it was sent, or the path's.
+const fake::FakeAnswer* answer_of(FakeOs& os, const FakeOs::HttpOpen& open) {
+    if (open.answer) {
+        return &*open.answer;
+    }
+    const auto found = os.http_answers.find(open.path);
+    return found == os.http_answers.end() ? nullptr : &found->second;
+}
+
 }  // namespace
 
 HttpHandle http_open(const char16_t* user_agent) {
@@ -87,17 +96,22 @@ HttpHandle http_open_request(HttpHandle connection, const char16_t* path, bool s
         {FakeOs::HttpOpen::Kind::Request, owner != nullptr ? owner->host : "", name});
 }
 
-bool http_send_request(HttpHandle request) {
+bool http_send_request(HttpHandle request, const char16_t* header) {
     FakeOs& os = fake_os();
     const std::lock_guard lock(os.mutex);
-    log(os, "http_send_request()");
+    log(os, "http_send_request(" + (header != nullptr ? utf8(header) : std::string()) + ")");
     if (const auto injection = hit(os, "http_send_request")) {
         return fail_with(os, injection->error);
     }
-    const FakeOs::HttpOpen* open = find_http(os, request);
+    FakeOs::HttpOpen* open = find_http(os, request);
     if (open == nullptr || open->host != os.http_host) {
         // The name is resolved when the request is sent.
         return fail_with(os, ERROR_WINHTTP_NAME_NOT_RESOLVED);
+    }
+    const auto next = os.http_next_answers.find(open->path);
+    if (next != os.http_next_answers.end() && !next->second.empty()) {
+        open->answer = std::move(next->second.front());
+        next->second.erase(next->second.begin());
     }
     return true;
 }
@@ -129,8 +143,25 @@ std::uint32_t http_status_code(HttpHandle request) {
     if (open == nullptr || !open->answered) {
         return 0;
     }
-    const auto answer = os.http_answers.find(open->path);
-    return answer == os.http_answers.end() ? 404 : answer->second.status;
+    const fake::FakeAnswer* answer = answer_of(os, *open);
+    return answer == nullptr ? 404 : answer->status;
+}
+
+std::uint32_t http_content_range(HttpHandle request,
+                                 std::span<char16_t, HEADER_VALUE_UNITS> buffer) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "http_content_range()");
+    const FakeOs::HttpOpen* open = find_http(os, request);
+    const fake::FakeAnswer* answer =
+        open != nullptr && open->answered ? answer_of(os, *open) : nullptr;
+    if (answer == nullptr || answer->content_range.empty() ||
+        answer->content_range.size() >= buffer.size()) {
+        return 0;
+    }
+    // Content-Range values are ASCII.
+    std::copy(answer->content_range.begin(), answer->content_range.end(), buffer.begin());
+    return static_cast<std::uint32_t>(answer->content_range.size());
 }
 
 bool http_read_data(HttpHandle request, void* buffer, std::uint32_t length,
@@ -147,11 +178,11 @@ bool http_read_data(HttpHandle request, void* buffer, std::uint32_t length,
     if (open == nullptr) {
         return fail_with(os, ERROR_INVALID_HANDLE);
     }
-    const auto found = os.http_answers.find(open->path);
-    if (found == os.http_answers.end()) {
+    const fake::FakeAnswer* found = answer_of(os, *open);
+    if (found == nullptr) {
         return true;
     }
-    const fake::FakeAnswer& answer = found->second;
+    const fake::FakeAnswer& answer = *found;
     if (answer.broken_after_pieces && open->next_piece >= *answer.broken_after_pieces) {
         return fail_with(os, ERROR_WINHTTP_CONNECTION_ERROR);
     }

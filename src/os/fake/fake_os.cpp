@@ -42,6 +42,7 @@ void reset_fake_os() {
     os.final_path_overrides.clear();
     os.http_host = "updates.test";
     os.http_answers.clear();
+    os.http_next_answers.clear();
     os.open_http.clear();
     os.disks.clear();
     os.volumes.clear();
@@ -348,6 +349,36 @@ bool delete_file_in(Handle folder, const char16_t* name) {
     const std::u16string path = path_in(os, folder, name);
     if (path.empty() || (os.files.erase(path) == 0 && os.reparse_points.erase(path) == 0)) {
         return fail_with(os, ERROR_FILE_NOT_FOUND);
+    }
+    return true;
+}
+
+bool list_folder(Handle folder, std::vector<FolderEntry>& entries) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "list_folder(" + name_of(os, folder) + ")");
+    if (const auto injection = hit(os, "list_folder")) {
+        return fail_with(os, injection->error);
+    }
+    FakeOs::Open* open = find_open(os, folder);
+    if (open == nullptr || open->kind != FakeOs::Open::Kind::Directory) {
+        return fail_with(os, ERROR_INVALID_HANDLE);
+    }
+    // The entries directly in the folder reached, by kind; the maps keep each kind in order.
+    const std::u16string prefix = open->reached + u"\\";
+    const auto add = [&](const std::u16string& path, std::uint32_t attributes) {
+        if (path.starts_with(prefix) && path.find(u'\\', prefix.size()) == std::u16string::npos) {
+            entries.push_back({path.substr(prefix.size()), attributes});
+        }
+    };
+    for (const auto& [path, unused] : os.files) {
+        add(path, 0);
+    }
+    for (const std::u16string& path : os.directories) {
+        add(path, ATTRIBUTE_DIRECTORY);
+    }
+    for (const auto& [path, unused] : os.reparse_points) {
+        add(path, ATTRIBUTE_REPARSE_POINT);
     }
     return true;
 }

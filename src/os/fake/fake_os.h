@@ -75,11 +75,13 @@ struct Injection {
 
 // What the fake HTTP server answers for one path: a status, then the body in the pieces given
 // (each read gives at most one piece). `broken_after_pieces` makes the read after that many
-// pieces fail, as a connection that breaks off.
+// pieces fail, as a connection that breaks off. `content_range` is the answer's Content-Range
+// value; empty: the answer has none.
 struct FakeAnswer {
     std::uint32_t status = 200;
     std::vector<std::vector<std::uint8_t>> pieces = {};  // none may be empty
     std::optional<std::size_t> broken_after_pieces = {};
+    std::string content_range = {};
 };
 
 struct FakeOs {
@@ -117,6 +119,9 @@ struct FakeOs {
     // `http_host` cannot be reached; a path without an answer gets 404.
     std::string http_host = "updates.test";
     std::map<std::string, FakeAnswer> http_answers;
+    // Answers for the next requests of a path, one each in order, taken when the request is
+    // sent; once a path's list is used up, `http_answers` answers it.
+    std::map<std::string, std::vector<FakeAnswer>> http_next_answers;
     struct HttpOpen {
         enum class Kind { Session, Connection, Request } kind;
         std::string host = {};
@@ -124,6 +129,7 @@ struct FakeOs {
         std::size_t next_piece = 0;
         std::size_t offset_in_piece = 0;
         bool answered = false;
+        std::optional<FakeAnswer> answer = {};  // taken from `http_next_answers`
     };
     std::map<std::uintptr_t, HttpOpen> open_http;
 

@@ -48,6 +48,7 @@ struct Request {
     CURLM* multi = nullptr;
     Clock::time_point last_byte{};      // when the last byte of any answer arrived
     bool location_seen = false;         // the current header block has a Location header
+    std::string content_range;          // the current header block's Content-Range value
     bool redirecting = false;           // the current answer is a redirect that will be followed
     int redirect_count = 0;             // redirects followed so far
     std::deque<unsigned char> pending;  // body bytes received, not yet read
@@ -113,12 +114,28 @@ size_t on_header(char* data, size_t size, size_t count, void* context) {
     const std::size_t length = size * count;
     const std::string_view line(data, length);
     constexpr std::string_view LOCATION = "location:";
+    constexpr std::string_view CONTENT_RANGE = "content-range:";
+    const auto named = [&](std::string_view name) {
+        return line.size() >= name.size() &&
+               std::equal(name.begin(), name.end(), line.begin(),
+                          [](char a, char b) { return a == (b | 0x20); });
+    };
     if (line.starts_with("HTTP/")) {
         request->location_seen = false;
-    } else if (line.size() >= LOCATION.size() &&
-               std::equal(LOCATION.begin(), LOCATION.end(), line.begin(),
-                          [](char a, char b) { return a == (b | 0x20); })) {
+        request->content_range.clear();
+    } else if (named(LOCATION)) {
         request->location_seen = true;
+    } else if (named(CONTENT_RANGE)) {
+        // The value without the spaces around it and the line end, as WinHTTP gives it.
+        std::string_view value = line.substr(CONTENT_RANGE.size());
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+            value.remove_prefix(1);
+        }
+        while (!value.empty() &&
+               (value.back() == '\r' || value.back() == '\n' || value.back() == ' ')) {
+            value.remove_suffix(1);
+        }
+        request->content_range = value;
     }
     // The blank line ends a header block. Interim (1xx) answers and redirects that are followed
     // are followed by more; the final answer's block ends the wait.
@@ -317,8 +334,17 @@ HttpHandle http_open_request(HttpHandle connection, const char16_t* path, bool s
     return wrap(handle);
 }
 
-bool http_send_request(HttpHandle request_handle) {
+bool http_send_request(HttpHandle request_handle, const char16_t* header) {
     Request& request = *handle_of(request_handle)->request;
+    if (header != nullptr) {
+        curl_slist* headers = curl_slist_append(request.headers, utf8(header).c_str());
+        if (headers == nullptr) {
+            set_curl_error(CURLE_OUT_OF_MEMORY);
+            return false;
+        }
+        request.headers = headers;
+        curl_easy_setopt(request.easy, CURLOPT_HTTPHEADER, request.headers);
+    }
     if (curl_multi_add_handle(request.multi, request.easy) != CURLM_OK) {
         set_curl_error(CURLE_FAILED_INIT);
         return false;
@@ -338,6 +364,20 @@ std::uint32_t http_status_code(HttpHandle request_handle) {
         return 0;
     }
     return static_cast<std::uint32_t>(status);
+}
+
+std::uint32_t http_content_range(HttpHandle request_handle,
+                                 std::span<char16_t, HEADER_VALUE_UNITS> buffer) {
+    const Request& request = *handle_of(request_handle)->request;
+    if (!is_valid_utf8(request.content_range)) {
+        return 0;  // no range of bytes is written so
+    }
+    const std::u16string value = utf8_to_wide(request.content_range).c_str();
+    if (value.empty() || value.size() >= buffer.size()) {
+        return 0;
+    }
+    std::copy(value.begin(), value.end(), buffer.begin());
+    return static_cast<std::uint32_t>(value.size());
 }
 
 bool http_read_data(HttpHandle request_handle, void* buffer, std::uint32_t length,

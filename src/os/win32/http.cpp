@@ -40,8 +40,11 @@ HttpHandle http_open_request(HttpHandle connection, const char16_t* path, bool s
                                    secure ? WINHTTP_FLAG_SECURE : 0));
 }
 
-bool http_send_request(HttpHandle request) {
-    return WinHttpSendRequest(native(request), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+bool http_send_request(HttpHandle request, const char16_t* header) {
+    // A length of -1 lets WinHTTP measure the zero-terminated header itself.
+    return WinHttpSendRequest(native(request),
+                              header != nullptr ? wide(header) : WINHTTP_NO_ADDITIONAL_HEADERS,
+                              header != nullptr ? static_cast<DWORD>(-1L) : 0,
                               WINHTTP_NO_REQUEST_DATA, 0, 0, 0) != 0;
 }
 
@@ -55,6 +58,18 @@ std::uint32_t http_status_code(HttpHandle request) {
     WinHttpQueryHeaders(native(request), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &length, WINHTTP_NO_HEADER_INDEX);
     return status;
+}
+
+std::uint32_t http_content_range(HttpHandle request,
+                                 std::span<char16_t, HEADER_VALUE_UNITS> buffer) {
+    // The length goes in and comes out in bytes; the value written is zero-terminated.
+    DWORD length = static_cast<DWORD>(buffer.size() * sizeof(char16_t));
+    if (!WinHttpQueryHeaders(native(request), WINHTTP_QUERY_CONTENT_RANGE,
+                             WINHTTP_HEADER_NAME_BY_INDEX, buffer.data(), &length,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(length / sizeof(char16_t));
 }
 
 bool http_read_data(HttpHandle request, void* buffer, std::uint32_t length,
