@@ -119,7 +119,7 @@ void set_text(HWND control, std::string_view text) {
 void create_controls(HWND window) {
     window_dpi = std::max<u32>(GetDpiForWindow(window), 96);
     read_high_contrast();
-    // The one picture of the icon: painting scales it after a DPI change.
+    // The painted icon at this DPI; dpi_changed loads it again at the next one.
     const HICON icon = load_app_icon(GetModuleHandleW(nullptr), scaled(window_dpi, APP_ICON_SIZE));
     ControlSet made;
     made.app_icon = icon;
