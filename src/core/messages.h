@@ -30,7 +30,15 @@ inline constexpr Text DRIVE_NOT_OPENED = "Windows did not open {}: {}";  // labe
 inline constexpr Text DRIVE_REPLACED =  // the confirmed drive's label
     "{} was unplugged or replaced. Pick the drive again.";
 inline constexpr Text OUT_OF_MEMORY = "Out of memory.";
-inline constexpr Text WRITING_FAILED = "Writing to {} failed: {}";         // label; inner text
+inline constexpr Text WRITING_FAILED = "Writing to {} failed: {}";  // label; inner text
+// The failure of the drive's first write when the system refused it as access denied, which
+// for an administrator is how Windows security refuses writes to disk sectors: the
+// WRITING_FAILED text as it stands, then how to let the installer write.
+inline constexpr Text WRITE_BLOCKED_BY_SECURITY =
+    "{}\n\nWindows security may be blocking the installer from writing to drives: Controlled "
+    "folder access, or an antivirus program. To allow it, open Windows Security, choose Virus & "
+    "threat protection, Manage ransomware protection, Allow an app through Controlled folder "
+    "access, and add Orvelo Installer; or allow it in your antivirus program. Then try again.";
 inline constexpr Text READING_BACK_FAILED = "Reading {} back failed: {}";  // label; inner text
 inline constexpr Text DRIVE_DID_NOT_KEEP =                                 // drive label
     "{} did not keep what was written to it. Try another drive.";
@@ -154,6 +162,10 @@ inline constexpr Text FONT_FACE = "Segoe UI";
 inline constexpr Text DRIVE_LIST_ITEM = "{} \u2014 {} (disk {})";  // label; size_text; disk
 inline constexpr Text VENDOR_PRODUCT_LABEL = "{} {}";              // vendor; product
 inline constexpr Text INSERT_DRIVE = "Insert a USB drive\u2026";
+// What Windows shows beside the window when the user ends the session during a job: short,
+// since the list is read in a hurry.
+inline constexpr Text SHUTDOWN_BLOCK_REASON =
+    "Making the Orvelo installer. Stopping now leaves the drive unusable.";
 
 // ---- Drive sizes (size_text) ----
 inline constexpr Text SIZE_MB = "{} MB";

@@ -40,6 +40,20 @@ std::optional<ProgressDisplay> progress_display(JobPhase phase, u64 bytes_done, 
     return std::nullopt;
 }
 
+bool announce_progress(AnnouncedProgress& last, JobPhase phase, u64 bytes_done, u64 bytes_total) {
+    u32 tenths = 0;
+    if (phase == JobPhase::Writing || phase == JobPhase::Checking) {
+        // The percent as the status line shows it.
+        const u64 whole = bytes_total == 0 ? 1 : bytes_total;
+        tenths = static_cast<u32>(std::min(bytes_done, whole) * 100 / whole / 10);
+    }
+    if (last.phase == phase && tenths <= last.tenths) {
+        return false;
+    }
+    last = AnnouncedProgress{phase, tenths};
+    return true;
+}
+
 std::string version_suffix(std::string_view version_text) {
     if (!version_text.empty() && version_text.front() == '(') {
         return {};

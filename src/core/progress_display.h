@@ -43,6 +43,20 @@ class RateMeter {
     Clock::time_point start_{};
 };
 
+// What screen readers were last told of a running job: its phase and, while writing or
+// checking, how many tenths of the way it had come (0 to 10). A new job starts from nothing.
+struct AnnouncedProgress {
+    std::optional<JobPhase> phase;
+    u32 tenths = 0;
+};
+
+// Whether the status line shown for this poll is announced as a change: when the phase differs
+// from the one last announced, and while writing or checking when the percent shown has reached
+// another multiple of 10 since; so at most eleven times in each of those phases, and once in
+// the others. `last` becomes what is announced.
+[[nodiscard]] bool announce_progress(AnnouncedProgress& last, JobPhase phase, u64 bytes_done,
+                                     u64 bytes_total);
+
 // A byte count in decimal megabytes with one truncated decimal: 12,345,678 gives "12.3".
 [[nodiscard]] std::string megabytes_text(u64 bytes);
 

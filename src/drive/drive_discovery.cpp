@@ -17,6 +17,7 @@ constexpr std::array<u32, 3> OFFERED_BUS_TYPES = {BUS_TYPE_USB, BUS_TYPE_SD, BUS
 // STORAGE_DEVICE_DESCRIPTOR and DISK_GEOMETRY_EX fields.
 constexpr std::size_t VENDOR_ID_OFFSET_AT = 12;
 constexpr std::size_t PRODUCT_ID_OFFSET_AT = 16;
+constexpr std::size_t SERIAL_NUMBER_OFFSET_AT = 24;
 constexpr std::size_t BUS_TYPE_AT = 28;
 constexpr std::size_t BYTES_PER_SECTOR_AT = 20;
 constexpr std::size_t DISK_SIZE_AT = 24;
@@ -68,9 +69,9 @@ SequenceRule rule_for(u8 lead) {
     return {0, 0, 0};
 }
 
-os::Handle open_for_queries(const char16_t* path) {
-    return os::create_file(path, os::NO_ACCESS, os::SHARE_READ | os::SHARE_WRITE,
-                           os::OPEN_EXISTING_FILE, os::NO_FLAGS);
+os::Handle open_for_queries(const char16_t* path, std::uint32_t access) {
+    return os::create_file(path, access, os::SHARE_READ | os::SHARE_WRITE, os::OPEN_EXISTING_FILE,
+                           os::NO_FLAGS);
 }
 
 }  // namespace
@@ -176,7 +177,7 @@ std::optional<u32> find_system_disk() {
     }
     const std::string letter_text = wide_to_utf8(std::span<const char16_t>(&letter, 1));
     const WideString path = utf8_to_wide(format(msg::VOLUME_PATH, letter_text));
-    const os::Handle volume = open_for_queries(path.c_str());
+    const os::Handle volume = open_for_queries(path.c_str(), os::NO_ACCESS);
     if (volume == os::INVALID_HANDLE) {
         return std::nullopt;
     }
@@ -202,15 +203,21 @@ std::optional<DriveCandidate> describe_disk(os::Handle disk, u32 disk_number) {
     if (size_bytes == 0) {
         return std::nullopt;
     }
-    return DriveCandidate{.label = drive_label(vendor, product),
-                          .size_bytes = size_bytes,
-                          .disk_number = disk_number,
-                          .bytes_per_sector = read_u32_le(geometry->data() + BYTES_PER_SECTOR_AT)};
+    return DriveCandidate{
+        .label = drive_label(vendor, product),
+        .size_bytes = size_bytes,
+        .disk_number = disk_number,
+        .bytes_per_sector = read_u32_le(geometry->data() + BYTES_PER_SECTOR_AT),
+        .serial_number = read_descriptor_text(
+            *descriptor, read_u32_le(descriptor->data() + SERIAL_NUMBER_OFFSET_AT)),
+        .media_change_count = query_media_change_count(disk)};
 }
 
 std::optional<DriveCandidate> probe_disk(u32 disk_number) {
     const WideString path = physical_drive_path(disk_number);
-    const os::Handle disk = open_for_queries(path.c_str());
+    // FILE_READ_ATTRIBUTES, which the media change count's request is documented for: no data
+    // access, so the probe mounts nothing and reads no sector.
+    const os::Handle disk = open_for_queries(path.c_str(), os::READ_ATTRIBUTES_ACCESS);
     if (disk == os::INVALID_HANDLE) {
         return std::nullopt;
     }

@@ -70,12 +70,13 @@ void store_drive_list(DriveListState& state, std::vector<DriveCandidate> entries
 [[nodiscard]] std::optional<u32> find_system_disk();
 
 // The candidate that the disk open on `disk` (as number `disk_number`) makes, from its answers
-// to the descriptor and geometry queries; nothing when a query fails, the disk sits on another
-// bus or has no size. The handle stays open.
+// to the descriptor and geometry queries, with the descriptor's serial number and the media
+// change count where the device answers it; nothing when the descriptor or geometry query
+// fails, the disk sits on another bus or has no size. The handle stays open.
 [[nodiscard]] std::optional<DriveCandidate> describe_disk(os::Handle disk, u32 disk_number);
 
 // The candidate for disk `disk_number`, or nothing when the disk is missing, fails a query,
-// sits on another bus or has no size: describe_disk on a handle opened with no access rights.
+// sits on another bus or has no size: describe_disk on a handle opened for its attributes only.
 [[nodiscard]] std::optional<DriveCandidate> probe_disk(u32 disk_number);
 
 // Probes every disk number below DISK_NUMBER_LIMIT but `system_disk`, in ascending order.

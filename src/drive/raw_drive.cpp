@@ -93,16 +93,26 @@ Status seek_to(os::Handle handle, u64 offset) {
     return {};
 }
 
-Status write_at(os::Handle handle, u64 offset, const TransferBuffer& buffer, u32 length) {
+Status write_at(os::Handle handle, u64 offset, const TransferBuffer& buffer, u32 length,
+                u32& write_error) {
+    write_error = 0;
     if (Status sought = seek_to(handle, offset); !sought) {
         return sought;
     }
     u32 written = 0;
-    const bool ok = os::write_file(handle, buffer.data(), length, written);
-    if (!ok || written != length) {
-        return fail(transfer_failure_text(ok));
+    if (!os::write_file(handle, buffer.data(), length, written)) {
+        write_error = os::last_error_code();
+        return fail(error_code_text(write_error));
+    }
+    if (written != length) {
+        return fail(transfer_failure_text(true));
     }
     return {};
+}
+
+Status write_at(os::Handle handle, u64 offset, const TransferBuffer& buffer, u32 length) {
+    u32 write_error = 0;
+    return write_at(handle, offset, buffer, length, write_error);
 }
 
 Status read_exact_at(os::Handle handle, u64 offset, const TransferBuffer& buffer, u32 length) {

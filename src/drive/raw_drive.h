@@ -75,6 +75,10 @@ class TransferBuffer {
 [[nodiscard]] Status seek_to(os::Handle handle, u64 offset);
 
 // One write of `length` bytes from the buffer at `offset`; fewer bytes written is a failure.
+// `write_error` is the system's code when the write call itself failed, else 0 (a failed seek,
+// a short write, a success).
+[[nodiscard]] Status write_at(os::Handle handle, u64 offset, const TransferBuffer& buffer,
+                              u32 length, u32& write_error);
 [[nodiscard]] Status write_at(os::Handle handle, u64 offset, const TransferBuffer& buffer,
                               u32 length);
 

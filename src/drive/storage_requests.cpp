@@ -43,6 +43,15 @@ std::optional<std::array<u8, DEVICE_DESCRIPTOR_BYTES>> query_device_descriptor(o
     return answer;
 }
 
+std::optional<u32> query_media_change_count(os::Handle disk) {
+    std::array<u8, 4> answer{};
+    if (!os::device_io_control(disk, IOCTL_STORAGE_CHECK_VERIFY2, nullptr, 0, answer.data(),
+                               answer.size())) {
+        return std::nullopt;
+    }
+    return read_u32_le(answer.data());
+}
+
 std::optional<std::array<u8, DRIVE_GEOMETRY_BYTES>> query_drive_geometry(os::Handle disk) {
     std::array<u8, DRIVE_GEOMETRY_BYTES> answer{};
     if (!os::device_io_control(disk, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, answer.data(),

@@ -18,6 +18,7 @@ inline constexpr u32 FSCTL_LOCK_VOLUME = 0x90018;
 inline constexpr u32 FSCTL_DISMOUNT_VOLUME = 0x90020;
 inline constexpr u32 IOCTL_DISK_IS_WRITABLE = 0x70024;
 inline constexpr u32 IOCTL_DISK_UPDATE_PROPERTIES = 0x70140;
+inline constexpr u32 IOCTL_STORAGE_CHECK_VERIFY2 = 0x2D0800;
 
 // The bus types a drive may sit on to be offered: USB, SD and MMC.
 inline constexpr u32 BUS_TYPE_USB = 7;
@@ -47,6 +48,12 @@ void update_disk_properties(os::Handle disk);
 // The standard storage device descriptor, as answered into a zero-filled 1024-byte buffer.
 [[nodiscard]] std::optional<std::array<u8, DEVICE_DESCRIPTOR_BYTES>> query_device_descriptor(
     os::Handle disk);
+
+// The media change count (a ULONG) that IOCTL_STORAGE_CHECK_VERIFY2 answers: the number of
+// times the medium has changed since the driver started. The request is meant for a handle
+// opened with FILE_READ_ATTRIBUTES alone, through which no file system is mounted; nothing when
+// the device does not answer it (no removable medium, or none in the slot now).
+[[nodiscard]] std::optional<u32> query_media_change_count(os::Handle disk);
 
 // The extended drive geometry, as answered into a zero-filled 256-byte buffer.
 [[nodiscard]] std::optional<std::array<u8, DRIVE_GEOMETRY_BYTES>> query_drive_geometry(

@@ -181,13 +181,22 @@ Status for_each_piece(JobStatus& status, JobPhase phase, u64 drive_offset,
 Status write_region(JobStatus& status, os::Handle drive, const TransferBuffer& buffer,
                     std::string_view label, u64 drive_offset, std::span<const u8> bytes,
                     u64& done_bytes, u64 total_bytes) {
-    return for_each_piece(status, JobPhase::Writing, drive_offset, bytes, done_bytes, total_bytes,
-                          [&](u64 offset, std::span<const u8> piece) {
-                              std::memcpy(buffer.data(), piece.data(), piece.size());
-                              return writing_failed(
-                                  label,
-                                  write_at(drive, offset, buffer, static_cast<u32>(piece.size())));
-                          });
+    return for_each_piece(
+        status, JobPhase::Writing, drive_offset, bytes, done_bytes, total_bytes,
+        [&](u64 offset, std::span<const u8> piece) -> Status {
+            std::memcpy(buffer.data(), piece.data(), piece.size());
+            // The count before this piece: 0 for the layout's first write, the one that
+            // meets a refusal of the whole disk first.
+            const bool first_write = done_bytes == 0;
+            u32 write_error = 0;
+            Status written = writing_failed(
+                label,
+                write_at(drive, offset, buffer, static_cast<u32>(piece.size()), write_error));
+            if (!written && first_write && os::write_refused_by_security(write_error)) {
+                return fail(format(msg::WRITE_BLOCKED_BY_SECURITY, written.error()));
+            }
+            return written;
+        });
 }
 
 Status verify_region(JobStatus& status, os::Handle drive, const TransferBuffer& buffer,

@@ -22,12 +22,15 @@ struct DriveIdentityChecks {
 
 // Discovery's own queries: the disk number is probed again exactly as a scan probes it, and it
 // must be a disk that a scan would list (on a USB, SD or MMC bus, not the system disk) with the
-// confirmed label, size and sector size. Otherwise "{label} was unplugged or replaced. Pick
-// the drive again." with the confirmed label.
+// confirmed label, size, sector size, serial number and media change count. In a card reader
+// the label, the size and the number belong to the reader: another card of the same capacity
+// differs only in its serial number and in the reader's media change count. A device that
+// reports neither is compared on the rest, as before. Otherwise "{label} was unplugged or
+// replaced. Pick the drive again." with the confirmed label.
 [[nodiscard]] Status confirm_listed_drive(const DriveCandidate& confirmed);
 
-// The same on the disk handle opened for writing: its descriptor and geometry answers must
-// describe the confirmed drive.
+// The same on the disk handle opened for writing: its descriptor, geometry and media change
+// count answers must describe the confirmed drive.
 [[nodiscard]] Status confirm_opened_drive(os::Handle disk, const DriveCandidate& confirmed);
 
 inline constexpr DriveIdentityChecks DISCOVERY_IDENTITY_CHECKS{confirm_listed_drive,

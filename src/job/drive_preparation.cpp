@@ -4,6 +4,7 @@
 
 #include "core/format.h"
 #include "core/messages.h"
+#include "core/text.h"
 #include "drive/storage_requests.h"
 #include "job/drive_identity.h"
 #include "os/system.h"
@@ -92,11 +93,17 @@ Result<std::vector<os::Handle>> lock_disk_volumes(const JobStatus& status, u32 d
             os::create_file(path.c_str(), os::GENERIC_READ_ACCESS | os::GENERIC_WRITE_ACCESS,
                             os::SHARE_READ | os::SHARE_WRITE, os::OPEN_EXISTING_FILE, os::NO_FLAGS);
         // A volume of this disk is never skipped: left mounted, its sectors would fail with
-        // "access denied" halfway through writing.
+        // "access denied" halfway through writing. Only a volume that another program holds
+        // is "in use"; any other refusal is told with the system's reason, which closing
+        // windows and trying again would not change.
         if (volume == os::INVALID_HANDLE) {
+            const u32 code = os::last_error_code();
             os::find_volume_close(find);
             close_all(locked);
-            return fail(format(texts.in_use, label));
+            if (os::open_refused_as_in_use(code)) {
+                return fail(format(texts.in_use, label));
+            }
+            return fail(format(texts.not_opened, label, error_code_text(code)));
         }
         if (Status taken = lock_with_patience(status, volume, label, texts); !taken) {
             os::close_handle(volume);

@@ -24,10 +24,13 @@ inline constexpr u32 LOCK_PATIENCE_MS = 5000;
 // Locks and dismounts every volume whose first extent lies on `disk_number`, giving the open
 // handles in the order they were locked. Every volume is asked for its extents through a handle
 // with no access, which touches no medium (an empty card-reader slot stays quiet); only the
-// volumes of this disk are opened for reading and writing. A volume of the disk that cannot be
-// opened so, or still refuses the lock after LOCK_PATIENCE_MS, fails the whole step with the
-// in-use text of `texts`, and a stop requested between tries with "Stopped."; either way every lock
-// taken so far is released. Volumes that cannot be opened or asked for their extents are skipped.
+// volumes of this disk are opened for reading and writing. A volume of the disk that another
+// program holds (its open refused as in use, os::open_refused_as_in_use) or that still refuses
+// the lock after LOCK_PATIENCE_MS fails the whole step with the in-use text of `texts`; one that
+// cannot be opened so for another reason, with its not-opened text ("Windows did not open
+// {label}: {system text}"); a stop requested between tries with "Stopped."; in every case every
+// lock taken so far is released. Volumes that cannot be opened for the query or asked for their
+// extents are skipped.
 [[nodiscard]] Result<std::vector<os::Handle>> lock_disk_volumes(
     const JobStatus& status, u32 disk_number, std::string_view label,
     const DriveTexts& texts = WINDOWS_DRIVE_TEXTS);

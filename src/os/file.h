@@ -17,6 +17,8 @@ inline constexpr Handle INVALID_HANDLE = Handle(~std::uintptr_t{0});
 
 // CreateFileW access, share and flag values.
 inline constexpr std::uint32_t NO_ACCESS = 0;
+// No data access: a device opened so mounts no file system.
+inline constexpr std::uint32_t READ_ATTRIBUTES_ACCESS = 0x80;
 inline constexpr std::uint32_t GENERIC_READ_ACCESS = 0x80000000;
 inline constexpr std::uint32_t GENERIC_WRITE_ACCESS = 0x40000000;
 inline constexpr std::uint32_t SHARE_READ = 1;
@@ -151,5 +153,17 @@ void free_pages(void* block);
 // The error code a transfer reports when the system said it succeeded but moved fewer bytes
 // than asked and left no error code of its own: the end of the medium.
 [[nodiscard]] std::uint32_t short_transfer_error_code();
+
+// Whether a failed open of a volume with `code` means that another program holds the volume:
+// on Windows ERROR_SHARING_VIOLATION (open handles that share less) or ERROR_ACCESS_DENIED
+// (a lock or an exclusive open). Any other code is a failure of its own (a policy that mounts
+// removable drives read-only, a device that went away) that closing windows does not mend. On
+// Linux every failure counts as in use, as the drive's volumes are the mounts of its partitions.
+[[nodiscard]] bool open_refused_as_in_use(std::uint32_t code);
+
+// Whether a failed write with `code` may have been refused by the system's security rather
+// than by the medium: ERROR_ACCESS_DENIED on Windows, where Controlled folder access and
+// antivirus programs refuse writes to disk sectors that way. Never on Linux.
+[[nodiscard]] bool write_refused_by_security(std::uint32_t code);
 
 }  // namespace orvelo::os

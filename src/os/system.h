@@ -52,4 +52,18 @@ void advise_large_buffer(void* data, std::size_t size);
 // succeeded is not reported: nobody could act on it.
 void post_job_end(WindowHandle window);
 
+// While `awake`, the calling thread keeps the system out of sleep:
+// SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED). Disk and processor work do not
+// count as activity for the idle timer, so without it a machine left alone sleeps in the middle
+// of a download or a write. SetThreadExecutionState(ES_CONTINUOUS) ends it. The state belongs
+// to the thread that set it. Nothing on Linux.
+void keep_system_awake(bool awake);
+
+// ShutdownBlockReasonCreate(window, reason): the reason shown when the user ends the session
+// while the window answers WM_QUERYENDSESSION with FALSE. ShutdownBlockReasonDestroy(window)
+// takes it back. Only the thread that created the window may call either. `reason` is
+// zero-terminated UTF-16. Nothing on Linux.
+void block_shutdown(WindowHandle window, const char16_t* reason);
+void unblock_shutdown(WindowHandle window);
+
 }  // namespace orvelo::os

@@ -1,9 +1,12 @@
 #include "ui/main_window.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
 
+#include <algorithm>
 #include <array>
 #include <mutex>
+#include <utility>
 
 #include "core/messages.h"
 #include "core/unicode.h"
@@ -116,7 +119,7 @@ void set_text(HWND control, std::string_view text) {
 void create_controls(HWND window) {
     window_dpi = std::max<u32>(GetDpiForWindow(window), 96);
     read_high_contrast();
-    // The one picture of the icon: painting scales it after a DPI change.
+    // The painted icon at this DPI; dpi_changed loads it again at the next one.
     const HICON icon = load_app_icon(GetModuleHandleW(nullptr), scaled(window_dpi, APP_ICON_SIZE));
     ControlSet made;
     made.app_icon = icon;
@@ -128,9 +131,9 @@ void create_controls(HWND window) {
     made.status_label = make_control(window, "STATIC", "", SS_NOPREFIX, 0);
     made.progress_bar = make_control(window, "msctls_progress32", "", 0, 0);
     made.create_button = make_control(window, "BUTTON", msg::CREATE_BUTTON,
-                                      BS_DEFPUSHBUTTON | WS_TABSTOP, IDC_CREATE);
+                                      DEFAULT_BUTTON_STYLE | WS_TABSTOP, IDC_CREATE);
     made.quit_button =
-        make_control(window, "BUTTON", msg::QUIT_BUTTON, BS_PUSHBUTTON | WS_TABSTOP, IDC_QUIT);
+        make_control(window, "BUTTON", msg::QUIT_BUTTON, PLAIN_BUTTON_STYLE | WS_TABSTOP, IDC_QUIT);
     const std::lock_guard guard(controls_lock);
     controls = made;
 }
@@ -204,9 +207,159 @@ void colours_changed(HWND window) {
 
 void dpi_changed(HWND window, u32 new_dpi, const RECT& suggested) {
     window_dpi = std::max<u32>(new_dpi, 96);
+    const HICON icon = load_app_icon(GetModuleHandleW(nullptr), scaled(window_dpi, APP_ICON_SIZE));
+    HICON old_icon = nullptr;
+    {
+        const std::lock_guard guard(controls_lock);
+        old_icon = std::exchange(controls.app_icon, icon);
+    }
+    if (old_icon != nullptr) {
+        DestroyIcon(old_icon);
+    }
     layout_controls();
     SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void forward_to_children(HWND window, UINT message, WPARAM w_param, LPARAM l_param) {
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        SendMessageW(child, message, w_param, l_param);
+    }
+}
+
+namespace {
+
+// The control remembered when the window was last deactivated; null before that.
+HWND saved_focus = nullptr;
+
+bool can_take_focus(HWND control) {
+    return control != nullptr && IsWindow(control) && IsWindowVisible(control) &&
+           IsWindowEnabled(control) && (GetWindowLongPtrW(control, GWL_STYLE) & WS_TABSTOP) != 0;
+}
+
+// The children of `parent` in Tab order, which is their creation order.
+std::vector<HWND> tab_order(HWND parent) {
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        children.push_back(child);
+    }
+    return children;
+}
+
+}  // namespace
+
+void move_focus_off(std::initializer_list<HWND> disabling) {
+    const HWND focus = GetFocus();
+    HWND losing = nullptr;
+    for (const HWND control : disabling) {
+        if (control != nullptr && (focus == control || IsChild(control, focus))) {
+            losing = control;
+        }
+    }
+    if (losing == nullptr) {
+        return;
+    }
+    const std::vector<HWND> order = tab_order(GetParent(losing));
+    const auto at = std::find(order.begin(), order.end(), losing);
+    for (std::size_t step = 1; step < order.size(); ++step) {
+        const HWND next =
+            order[(static_cast<std::size_t>(at - order.begin()) + step) % order.size()];
+        if (can_take_focus(next) &&
+            std::find(disabling.begin(), disabling.end(), next) == disabling.end()) {
+            SetFocus(next);
+            return;
+        }
+    }
+}
+
+void on_activate(HWND window, WPARAM w_param) {
+    if (LOWORD(w_param) == WA_INACTIVE) {
+        const HWND focus = GetFocus();
+        if (focus != nullptr && IsChild(window, focus)) {
+            saved_focus = focus;
+        }
+        return;
+    }
+    if (HIWORD(w_param) != 0) {
+        return;  // minimised: no control is shown to take the keys
+    }
+    if (saved_focus != nullptr && IsWindow(saved_focus) && IsWindowVisible(saved_focus) &&
+        IsWindowEnabled(saved_focus)) {
+        SetFocus(saved_focus);
+        return;
+    }
+    for (const HWND control : tab_order(window)) {
+        if (can_take_focus(control)) {
+            SetFocus(control);
+            return;
+        }
+    }
+}
+
+void default_button_follows_focus(HWND focused) {
+    const ControlSet set = copy_controls();
+    const bool quit_is_default = focused != nullptr && focused == set.quit_button;
+    SendMessageW(set.create_button, BM_SETSTYLE,
+                 quit_is_default ? PLAIN_BUTTON_STYLE : DEFAULT_BUTTON_STYLE, TRUE);
+    SendMessageW(set.quit_button, BM_SETSTYLE,
+                 quit_is_default ? DEFAULT_BUTTON_STYLE : PLAIN_BUTTON_STYLE, TRUE);
+}
+
+LRESULT default_button_answer() {
+    const ControlSet set = copy_controls();
+    if (!IsWindowEnabled(set.create_button)) {
+        return 0;
+    }
+    return MAKELRESULT(IDC_CREATE, DC_HASDEFID);
+}
+
+namespace {
+
+// The annotation service of oleacc and the live-setting property, by their published values:
+// MinGW's headers lack LiveSetting_Property_GUID, and the others would need its import library.
+constexpr GUID ACC_PROP_SERVICES_CLASS = {
+    0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
+constexpr GUID ACC_PROP_SERVICES_INTERFACE = {
+    0x6e26e776, 0x04f0, 0x495d, {0x80, 0xe4, 0x33, 0x30, 0x35, 0x2e, 0x31, 0x69}};
+constexpr GUID LIVE_SETTING_PROPERTY = {
+    0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+constexpr LONG LIVE_SETTING_POLITE = 1;  // the LiveSetting enumeration's Polite
+
+// The service that holds the status line's annotation, from make_live_region to
+// clear_live_region; window thread only.
+IAccPropServices* prop_services = nullptr;
+
+}  // namespace
+
+void make_live_region(HWND status_line) {
+    void* services = nullptr;
+    if (FAILED(CoCreateInstance(ACC_PROP_SERVICES_CLASS, nullptr, CLSCTX_INPROC_SERVER,
+                                ACC_PROP_SERVICES_INTERFACE, &services))) {
+        return;
+    }
+    prop_services = static_cast<IAccPropServices*>(services);
+    VARIANT polite{};
+    polite.vt = VT_I4;
+    polite.lVal = LIVE_SETTING_POLITE;
+    prop_services->SetHwndProp(status_line, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                               LIVE_SETTING_PROPERTY, polite);
+}
+
+void clear_live_region(HWND status_line) {
+    if (prop_services == nullptr) {
+        return;
+    }
+    MSAAPROPID property = LIVE_SETTING_PROPERTY;
+    prop_services->ClearHwndProps(status_line, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                  &property, 1);
+    prop_services->Release();
+    prop_services = nullptr;
+}
+
+void announce_status(HWND status_line) {
+    NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, status_line, OBJID_CLIENT, CHILDID_SELF);
 }
 
 }  // namespace orvelo::ui

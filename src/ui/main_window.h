@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <string_view>
 #include <vector>
 
@@ -59,6 +60,10 @@ extern std::vector<HFONT> font_set;
     return static_cast<int>(dpi * static_cast<u32>(value) / 96);
 }
 
+// The push buttons' styles: BS_NOTIFY, so that they tell their parent when they get the focus.
+inline constexpr DWORD DEFAULT_BUTTON_STYLE = BS_DEFPUSHBUTTON | BS_NOTIFY;
+inline constexpr DWORD PLAIN_BUTTON_STYLE = BS_PUSHBUTTON | BS_NOTIFY;
+
 // A child control of `parent` at (0, 0), 10 × 10, with WS_CHILD | WS_VISIBLE added to `style`;
 // null when it cannot be made.
 HWND make_control(HWND parent, std::string_view class_name, std::string_view text, DWORD style,
@@ -101,7 +106,50 @@ HBRUSH static_colours(HDC context, HWND control);
 // the window with its controls.
 void colours_changed(HWND window);
 
-// WM_DPICHANGED: lays out for the new DPI, then takes the suggested window rectangle.
+// WM_DPICHANGED: lays out for the new DPI, loads the painted icon again at its new size with
+// the loader of creation (a picture scaled at paint time is blurred), then takes the suggested
+// window rectangle.
 void dpi_changed(HWND window, u32 new_dpi, const RECT& suggested);
+
+// Sends the message, as received, to each child control of `window`: the common controls learn
+// of a change of the system's colours (WM_SYSCOLORCHANGE) only from their parent.
+void forward_to_children(HWND window, UINT message, WPARAM w_param, LPARAM l_param);
+
+// ---- The keyboard ----
+
+// Before `disabling` are disabled: when the focus is on one of them, it moves to the next
+// control in Tab order that has WS_TABSTOP, is visible and stays enabled. Without that the
+// focus would rest on a disabled control, keys would arrive as WM_SYSKEYDOWN and Tab would move
+// nowhere. Quit is never disabled, so there always is one.
+void move_focus_off(std::initializer_list<HWND> disabling);
+
+// WM_ACTIVATE: on deactivation the focused control is remembered; on activation (unless
+// minimised) it gets the focus back, or, when none was remembered or it is disabled now, the
+// first enabled tab stop. DefWindowProcW would give the focus to the frame, where no key does
+// anything.
+void on_activate(HWND window, WPARAM w_param);
+
+// The focus reached `focused`: the push button that has the focus is the default one (the
+// dialog manager presses the focused default button on Enter); with the focus elsewhere,
+// Create is. BM_SETSTYLE on both buttons, which keep BS_NOTIFY so that their focus is told.
+void default_button_follows_focus(HWND focused);
+
+// DM_GETDEFID, asked by IsDialogMessageW on Enter when no default button has the focus:
+// Create (with DC_HASDEFID) while it is enabled, otherwise no default button.
+[[nodiscard]] LRESULT default_button_answer();
+
+// ---- Screen readers ----
+
+// Makes the status line a polite live region: IAccPropServices::SetHwndProp with
+// LiveSetting_Property_GUID = Polite. Needs COM on this thread. Nothing when the service cannot
+// be had.
+void make_live_region(HWND status_line);
+
+// Takes the annotation back and lets the service go (WM_DESTROY).
+void clear_live_region(HWND status_line);
+
+// Tells screen readers that the live region's text changed
+// (EVENT_OBJECT_LIVEREGIONCHANGED); a polite region is read out once the reader is idle.
+void announce_status(HWND status_line);
 
 }  // namespace orvelo::ui

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <objbase.h>
 
 #include <algorithm>
 
@@ -64,6 +65,9 @@ void run_program() {
     SetErrorMode(SEM_FAILCRITICALERRORS);
     parse_command_line();
 
+    // The status line's live-region annotation is a COM service of this thread.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
     INITCOMMONCONTROLSEX common_controls{};
     common_controls.dwSize = sizeof common_controls;
     common_controls.dwICC = ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS;
@@ -102,6 +106,11 @@ void run_program() {
         if (!IsDialogMessageW(window, &message)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
+        } else if (message.message == WM_KEYDOWN) {
+            // After moving the focus with Tab, the dialog manager may take the default style
+            // off every button (it asks DM_GETDEFID only when the focus lands on a button that
+            // had it): the default button follows the focus again.
+            default_button_follows_focus(GetFocus());
         }
     }
     ExitProcess(0);

@@ -9,6 +9,7 @@
 #include "core/text.h"
 #include "drive/drive_discovery.h"
 #include "job/install_job.h"
+#include "job/job_session.h"
 #include "ui/main_window.h"
 
 namespace orvelo::ui {
@@ -39,6 +40,9 @@ class WindowDriveControls final : public DriveControls {
             SendMessageW(combo_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
         }
         SendMessageW(combo_, CB_SETCURSEL, view.selected_index, 0);
+        if (!view.enabled) {
+            move_focus_off({combo_, create_});
+        }
         EnableWindow(combo_, view.enabled);
         EnableWindow(create_, view.enabled);
         set_text(status_, view.status_text);
@@ -51,8 +55,19 @@ class WindowDriveControls final : public DriveControls {
 };
 
 DWORD WINAPI job_thread(LPVOID start_argument) {
-    return run_install_job(start_argument);
+    return run_awake(run_install_job, start_argument);
 }
+
+os::WindowHandle handle_of(HWND window) {
+    return os::WindowHandle(reinterpret_cast<std::uintptr_t>(window));
+}
+
+// From the job's start until its end message is handled: the worker is at work on the drive,
+// and the end of the session is held off.
+bool session_active = false;
+
+// What screen readers were last told of the running job.
+AnnouncedProgress announced;
 
 void on_create(HWND window) {
     const ControlSet set = copy_controls();
@@ -69,15 +84,16 @@ void on_create(HWND window) {
     }
     // The copy taken before the question is what the job writes, even if a scan changed the
     // list while the question was open.
-    begin_job(job_status, *drive);
+    start_job_session(job_status, handle_of(window), *drive);
+    session_active = true;
     job_running = true;
-    // A disabled control keeps no keyboard focus, and with none Tab moves nowhere: the focus
-    // goes to the one button that stays enabled before the others are disabled.
-    SetFocus(set.quit_button);
+    move_focus_off({set.drive_combo, set.create_button});
     EnableWindow(set.drive_combo, FALSE);
     EnableWindow(set.create_button, FALSE);
     set_text(set.quit_button, msg::STOP_BUTTON);
     set_text(set.status_label, msg::STATUS_STARTING);
+    announced = AnnouncedProgress{JobPhase::Starting, 0};
+    announce_status(set.status_label);
     SendMessageW(set.progress_bar, PBM_SETPOS, 0, 0);
     ShowWindow(set.progress_bar, SW_SHOW);
     const HANDLE thread = CreateThread(nullptr, 0, job_thread, nullptr, 0, nullptr);
@@ -123,6 +139,10 @@ void on_timer() {
     const ControlSet set = copy_controls();
     set_text(set.status_label, display->status_text);
     SendMessageW(set.progress_bar, PBM_SETPOS, display->bar_position, 0);
+    if (announce_progress(announced, load_phase(job_status), job_status.bytes_done.load(),
+                          job_status.bytes_total.load())) {
+        announce_status(set.status_label);
+    }
 }
 
 // True while the outcome of the ended job is being shown: its box pumps messages, and a repeated
@@ -145,16 +165,22 @@ void on_job_end(HWND window) {
         return;
     }
     reporting = true;
+    // The worker has released the drive: the session may end again.
+    end_job_session(handle_of(window));
+    session_active = false;
     const ControlSet set = copy_controls();
     // Read before the outcome box, which takes the focus while it is open.
     const bool focus_on_stop = GetFocus() == set.quit_button;
     const JobOutcome outcome = read_job_outcome(job_status);
     if (outcome.phase == JobPhase::Succeeded) {
         set_text(set.status_label, msg::STATUS_READY);
+        announce_status(set.status_label);
         show_message_box(window, msg::READY_TITLE,
                          success_text(outcome.drive_label, outcome.outcome_text), SUCCESS_FLAGS);
     } else {
         set_text(set.status_label, msg::STATUS_NOT_MADE);
+        // After a stop this line is all the user is told.
+        announce_status(set.status_label);
         if (outcome.outcome_text != msg::STOPPED) {
             show_message_box(window, msg::FAILED_TITLE, outcome.outcome_text, FAILURE_FLAGS);
         }
@@ -175,8 +201,9 @@ void on_job_end(HWND window) {
 }
 
 void on_create_window(HWND window) {
-    job_status.main_window.store(os::WindowHandle(reinterpret_cast<std::uintptr_t>(window)));
+    job_status.main_window.store(handle_of(window));
     create_controls(window);
+    make_live_region(copy_controls().status_label);
     store_drive_list(drive_list, {placeholder_drive()});
     const ControlSet set = copy_controls();
     SendMessageW(set.progress_bar, PBM_SETRANGE32, 0, PROGRESS_RANGE);
@@ -187,6 +214,18 @@ void on_create_window(HWND window) {
 }
 
 void on_command(HWND window, WPARAM w_param) {
+    // The focus reached a control: the default push button follows it.
+    const WORD code = HIWORD(w_param);
+    if ((LOWORD(w_param) == IDC_DRIVES && code == CBN_SETFOCUS) ||
+        ((LOWORD(w_param) == IDC_CREATE || LOWORD(w_param) == IDC_QUIT) && code == BN_SETFOCUS)) {
+        default_button_follows_focus(GetDlgItem(window, LOWORD(w_param)));
+        return;
+    }
+    // Only a click (or Enter, or the command sent as a click) presses a button; the buttons'
+    // focus notifications carry their ids too.
+    if (code != BN_CLICKED) {
+        return;
+    }
     switch (LOWORD(w_param)) {
         case IDC_CREATE:
             // The button is disabled while a job runs; a command that arrives anyway (sent by
@@ -225,7 +264,24 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM w_param
             on_create_window(window);
             return 0;
         case WM_DESTROY:
+            clear_live_region(copy_controls().status_label);
             PostQuitMessage(0);
+            return 0;
+        case WM_ACTIVATE:
+            on_activate(window, w_param);
+            return 0;
+        case DM_GETDEFID:
+            return default_button_answer();
+        case WM_QUERYENDSESSION:
+            // Windows asks every program before ending the session; FALSE keeps it, and the
+            // reason given at the job's start is shown beside the window.
+            return session_active ? FALSE : TRUE;
+        case WM_ENDSESSION:
+            // Ended anyway (the user insisted, or the end was forced): the drive is given back
+            // whole for as long as Windows lets the process live.
+            if (w_param != FALSE && session_active) {
+                stop_and_wait_for_job_end(job_status);
+            }
             return 0;
         case WM_PAINT:
             paint(window);
@@ -243,6 +299,10 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM w_param
             return reinterpret_cast<LRESULT>(
                 static_colours(reinterpret_cast<HDC>(w_param), reinterpret_cast<HWND>(l_param)));
         case WM_SYSCOLORCHANGE:
+            // The common controls learn of new system colours only from their parent.
+            forward_to_children(window, message, w_param, l_param);
+            colours_changed(window);
+            return DefWindowProcW(window, message, w_param, l_param);
         case WM_SETTINGCHANGE:
             colours_changed(window);
             return DefWindowProcW(window, message, w_param, l_param);

@@ -41,6 +41,42 @@ TEST(ProgressDisplay, FollowsThePhaseAcrossTheBarsStretches) {
     }
 }
 
+TEST(AnnounceProgress, OnEachPhaseChangeAndEveryTenPercentOfWritingAndChecking) {
+    // One job's polls in order, and whether each is announced.
+    struct Poll {
+        JobPhase phase;
+        u64 done;
+        u64 total;
+        bool announced;
+    };
+    const Poll polls[] = {
+        {JobPhase::Fetching, 0, 0, true},  // "Getting the newest Orvelo…"
+        {JobPhase::Fetching, 0, 0, false},
+        {JobPhase::Fetching, 5'000'000, 700'000'000, false},  // the download's counts: no
+        {JobPhase::Fetching, 690'000'000, 700'000'000, false},
+        {JobPhase::Preparing, 0, 0, true},
+        {JobPhase::Preparing, 0, 0, false},
+        {JobPhase::Writing, 0, 1000, true},    // 0 %
+        {JobPhase::Writing, 99, 1000, false},  // 9 %
+        {JobPhase::Writing, 100, 1000, true},  // 10 %
+        {JobPhase::Writing, 150, 1000, false},
+        {JobPhase::Writing, 450, 1000, true},  // 45 %: several tenths at once, one announcement
+        {JobPhase::Writing, 499, 1000, false},
+        {JobPhase::Writing, 400, 1000, false},  // behind what was announced
+        {JobPhase::Writing, 1000, 1000, true},  // 100 %
+        {JobPhase::Checking, 0, 1000, true},
+        {JobPhase::Checking, 1001, 1000, true},  // a count past the total is 100 %
+        {JobPhase::Checking, 1000, 1000, false},
+    };
+    AnnouncedProgress last;
+    for (std::size_t i = 0; i < std::size(polls); ++i) {
+        const Poll& p = polls[i];
+        EXPECT_EQ(announce_progress(last, p.phase, p.done, p.total), p.announced) << "poll " << i;
+        EXPECT_EQ(last.phase, p.phase) << "poll " << i;
+    }
+    EXPECT_EQ(last.tenths, 10u);
+}
+
 TEST(SuccessText, AddsTheVersionSuffixExceptForALocalImage) {
     EXPECT_EQ(success_text("Stick", "(local image)"),
               "\u201cStick\u201d now installs Orvelo.\n\nPlug it into the PC, switch the PC on "

@@ -151,17 +151,47 @@ TEST_F(DriveDiscoveryTest, ProbesAllThirtyTwoNumbersOverGapsAndNeverBeyond) {
     EXPECT_EQ(fake_calls_named({"create_file"}).size(), 32u);
 }
 
-TEST_F(DriveDiscoveryTest, EachProbeOpensWithoutAccessSendsBothQueriesAndCloses) {
+TEST_F(DriveDiscoveryTest, EachProbeOpensForAttributesOnlySendsBothQueriesAndCloses) {
+    // FILE_READ_ATTRIBUTES (80), no data access: nothing is mounted or read.
     add_disk(4, BUS_TYPE_USB, "No", "Descriptor", GB).descriptor.reset();
     (void)probe_disk(4);
     const std::vector<std::string> expected = {
-        "create_file(\\\\.\\PhysicalDrive4, 0, 3, 3, 0)",
+        "create_file(\\\\.\\PhysicalDrive4, 80, 3, 3, 0)",
         "device_io_control(\\\\.\\PhysicalDrive4, 2d1400, in 12, out 1024)",
         "device_io_control(\\\\.\\PhysicalDrive4, 700a0, in 0, out 256)",
         "close_handle(\\\\.\\PhysicalDrive4)",
     };
     EXPECT_EQ(fake_calls_named({"create_file", "device_io_control", "close_handle"}), expected);
     EXPECT_TRUE(fake_os().open_handles.empty());
+}
+
+TEST_F(DriveDiscoveryTest, AListedDiskRecordsItsSerialNumberAndMediaChangeCount) {
+    struct Case {
+        const char* name;
+        std::string serial_bytes;
+        std::optional<u32> media_change_count;
+        std::string serial_number;
+    };
+    const Case cases[] = {
+        {"a card reader answering both", "  0123ABCD ", 7, "0123ABCD"},
+        {"a stick with a serial number only", "AA11", std::nullopt, "AA11"},
+        {"a device that answers neither", "", std::nullopt, ""},
+        {"a count of 0 is a count", "", 0, ""},
+    };
+    for (const Case& c : cases) {
+        fake::reset_fake_os();
+        fake::FakeDisk& disk = add_disk(3, BUS_TYPE_SD, "Generic", "SD Reader", 32 * GB);
+        disk.descriptor =
+            fake::storage_descriptor(BUS_TYPE_SD, "Generic", "SD Reader", c.serial_bytes);
+        disk.media_change_count = c.media_change_count;
+        const std::optional<DriveCandidate> found = probe_disk(3);
+        ASSERT_TRUE(found.has_value()) << c.name;
+        EXPECT_EQ(found->serial_number, c.serial_number) << c.name;
+        EXPECT_EQ(found->media_change_count, c.media_change_count) << c.name;
+        EXPECT_EQ(fake_calls_named({"device_io_control"}).back(),
+                  "device_io_control(\\\\.\\PhysicalDrive3, 2d0800, in 0, out 4)")
+            << c.name;
+    }
 }
 
 // ---- The system disk ----
@@ -175,7 +205,7 @@ TEST_F(DriveDiscoveryTest, TheDiskHoldingWindowsIsNeverOfferedEvenOnUsb) {
     // The volume was opened without access, asked once and closed; disk 1 was never opened.
     EXPECT_EQ(fake_calls_named({"create_file"}).front(), "create_file(\\\\.\\C:, 0, 3, 3, 0)");
     for (const std::string& call : fake_calls_named({"create_file"})) {
-        EXPECT_NE(call, "create_file(\\\\.\\PhysicalDrive1, 0, 3, 3, 0)");
+        EXPECT_NE(call, "create_file(\\\\.\\PhysicalDrive1, 80, 3, 3, 0)");
     }
     EXPECT_TRUE(fake_os().open_handles.empty());
 }
@@ -288,8 +318,18 @@ TEST_F(DriveListTest, AnyFieldThatDiffersRewritesTheControls) {
         [] { add_disk(3, BUS_TYPE_USB, "SanDisk", "ultra", 16 * GB); },
         [] { add_disk(3, BUS_TYPE_USB, "SanDisk", "ultra", 16 * GB + 512); },
         [] { add_disk(3, BUS_TYPE_USB, "SanDisk", "ultra", 16 * GB + 512, 4096); },
+        // Another card in the same reader: the list takes it, so that the entry the job
+        // copies describes the card in the slot now.
+        [] {
+            add_disk(3, BUS_TYPE_USB, "SanDisk", "ultra", 16 * GB + 512, 4096).media_change_count =
+                2;
+        },
+        [] {
+            add_disk(3, BUS_TYPE_USB, "SanDisk", "ultra", 16 * GB + 512, 4096).descriptor =
+                fake::storage_descriptor(BUS_TYPE_USB, "SanDisk", "ultra", "S2");
+        },
     };
-    const std::size_t expected_counts[] = {1, 2, 3, 4};
+    const std::size_t expected_counts[] = {1, 2, 3, 4, 5, 6};
     for (std::size_t i = 0; i < std::size(changes); ++i) {
         changes[i]();
         refresh_drive_list(state, controls);

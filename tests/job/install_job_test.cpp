@@ -31,6 +31,8 @@ class InstallJobTest : public ::testing::Test {
         fake_os().system_messages[31] = u"A device attached to the system is not functioning.\r\n";
         fake_os().system_messages[38] = u"Reached the end of the file.\r\n";
         fake_os().system_messages[2] = u"The system cannot find the file specified.\r\n";
+        fake_os().system_messages[19] = u"The media is write protected.\r\n";
+        fake_os().system_messages[21] = u"The device is not ready.\r\n";
         fake_os().disks[DISK].bytes.assign(DISK_BYTES, OLD_BYTE);
         fake_os().disks[DISK].descriptor = fake::storage_descriptor(7, "Kingston", "DataTraveler");
         fake_os().disks[DISK].geometry = fake::FakeGeometry{512, DISK_BYTES};
@@ -43,6 +45,13 @@ class InstallJobTest : public ::testing::Test {
 
     void add_volume(const char16_t* name, std::vector<u32> extent_disks) {
         fake_os().volumes.push_back({name, std::move(extent_disks)});
+    }
+
+    // A volume of the disk whose open for reading and writing fails with `error`.
+    void refuse_volume_open(u32 error) {
+        add_volume(u"\\\\?\\Volume{a}\\", {9});
+        fake_os().volumes.back().write_open_fails = true;
+        fake_os().volumes.back().write_open_error = error;
     }
 
     JobOutcome run() {
@@ -114,9 +123,10 @@ TEST_F(InstallJobTest, TakesTheDriveLocksItsVolumesAndReleasesInTheFixedOrder) {
     const std::vector<std::string> expected = {
         // The drive probed again as a scan probes it, before anything is locked.
         "create_file(\\\\.\\C:, 0, 3, 3, 0)",
-        "create_file(\\\\.\\PhysicalDrive9, 0, 3, 3, 0)",
+        "create_file(\\\\.\\PhysicalDrive9, 80, 3, 3, 0)",
         "device_io_control(\\\\.\\PhysicalDrive9, 2d1400, in 12, out 1024)",
         "device_io_control(\\\\.\\PhysicalDrive9, 700a0, in 0, out 256)",
+        "device_io_control(\\\\.\\PhysicalDrive9, 2d0800, in 0, out 4)",
         "close_handle(\\\\.\\PhysicalDrive9)",
         "find_first_volume()",
         "create_file(\\\\?\\Volume{a}, 0, 3, 3, 0)",
@@ -150,6 +160,7 @@ TEST_F(InstallJobTest, TakesTheDriveLocksItsVolumesAndReleasesInTheFixedOrder) {
         // Once more on the handle that will be written.
         "device_io_control(\\\\.\\PhysicalDrive9, 2d1400, in 12, out 1024)",
         "device_io_control(\\\\.\\PhysicalDrive9, 700a0, in 0, out 256)",
+        "device_io_control(\\\\.\\PhysicalDrive9, 2d0800, in 0, out 4)",
         "device_io_control(\\\\.\\PhysicalDrive9, 70024, in 0, out 0)",
         "allocate_pages(1048576)",
     };
@@ -318,6 +329,13 @@ void inject(const char* call, int occurrence, Effect effect = Effect::Fail, u32 
 }
 
 const std::string LABEL = "Kingston DataTraveler";
+const std::string IN_USE_TEXT =
+    LABEL + " is in use by another program (File Explorer?). Close its windows and try again.";
+const std::string SECURITY_HINT =
+    "\n\nWindows security may be blocking the installer from writing to drives: Controlled "
+    "folder access, or an antivirus program. To allow it, open Windows Security, choose Virus & "
+    "threat protection, Manage ransomware protection, Allow an app through Controlled folder "
+    "access, and add Orvelo Installer; or allow it in your antivirus program. Then try again.";
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, InstallJobFailure,
@@ -371,6 +389,24 @@ INSTANTIATE_TEST_SUITE_P(
                     LABEL + " is in use by another program (File Explorer?). Close its windows "
                             "and try again.",
                     false},
+        // Only a volume that another program holds is in use; other refusals keep their cause.
+        FailureCase{"a volume of the disk held with a sharing violation",
+                    [](auto& t) { t.refuse_volume_open(32); }, IN_USE_TEXT, false},
+        FailureCase{"a volume of the disk held exclusively (access denied)",
+                    [](auto& t) { t.refuse_volume_open(5); }, IN_USE_TEXT, false},
+        FailureCase{"a volume of the disk mounted read-only by a policy",
+                    [](auto& t) { t.refuse_volume_open(19); },
+                    "Windows did not open " + LABEL + ": The media is write protected. (19)",
+                    false},
+        FailureCase{"a volume of the disk not ready", [](auto& t) { t.refuse_volume_open(21); },
+                    "Windows did not open " + LABEL + ": The device is not ready. (21)", false},
+        FailureCase{
+            "a volume of the disk gone", [](auto& t) { t.refuse_volume_open(2); },
+            "Windows did not open " + LABEL + ": The system cannot find the file specified. (2)",
+            false},
+        FailureCase{"a volume of the disk refused with a code the system has no text for",
+                    [](auto& t) { t.refuse_volume_open(1392); },
+                    "Windows did not open " + LABEL + ": error 1392", false},
         FailureCase{"disk does not open",
                     [](auto& t) {
                         t.add_volume(u"\\\\?\\Volume{a}\\", {9});
@@ -385,6 +421,18 @@ INSTANTIATE_TEST_SUITE_P(
                     "Writing to " + LABEL +
                         " failed: A device attached to the system is not functioning. (31)",
                     false},
+        // The first write refused as access denied: Windows security may be behind it.
+        FailureCase{"the first write is refused as access denied",
+                    [](auto&) { inject("write_file", 1, Effect::Fail, 5); },
+                    "Writing to " + LABEL + " failed: Access is denied. (5)" + SECURITY_HINT,
+                    false},
+        // A later one had the disk's permission already: no hint.
+        FailureCase{"a later write is refused as access denied",
+                    [](auto&) { inject("write_file", 2, Effect::Fail, 5); },
+                    "Writing to " + LABEL + " failed: Access is denied. (5)", false},
+        FailureCase{"the first write fails otherwise",
+                    [](auto&) { inject("write_file", 1, Effect::Fail, 19); },
+                    "Writing to " + LABEL + " failed: The media is write protected. (19)", false},
         FailureCase{"a seek fails", [](auto&) { inject("set_file_pointer", 1, Effect::Fail, 5); },
                     "Writing to " + LABEL + " failed: Access is denied. (5)", false},
         FailureCase{"a write reports success but is short",
@@ -452,7 +500,7 @@ TEST_F(InstallJobTest, ADriveReplacedBeforeLockingIsNeitherLockedNorWritten) {
             << replacement.what;
         EXPECT_TRUE(fake_calls_named({"find_first_volume", "write_file", "allocate_pages"}).empty())
             << replacement.what;
-        EXPECT_TRUE(fake_calls_named({"create_file"}).back().find(", 0, 3, 3, 0)") !=
+        EXPECT_TRUE(fake_calls_named({"create_file"}).back().find(", 80, 3, 3, 0)") !=
                     std::string::npos)
             << replacement.what << ": only opened for queries";
         EXPECT_FALSE(fake_os().volumes[0].locked || fake_os().volumes[0].dismounted)
@@ -505,6 +553,93 @@ TEST_F(InstallJobTest, ADriveReplacedBetweenLockingAndOpeningIsNotWritten) {
             EXPECT_TRUE(disk_untouched()) << replacement.what;
         }
         expect_all_released();
+    }
+}
+
+// A card reader keeps its label, size and number whatever card is in it: what tells the cards
+// apart is the serial number and the reader's media change count, as the scan recorded them.
+struct CardSwap {
+    const char* what;
+    std::function<void(fake::FakeDisk&)> apply;
+    bool replaced;
+};
+
+const CardSwap CARD_SWAPS[] = {
+    {"another card: the media change count moved on",
+     [](fake::FakeDisk& disk) { disk.media_change_count = 4; }, true},
+    {"another stick of the same make and size: another serial number",
+     [](fake::FakeDisk& disk) {
+         disk.descriptor = fake::storage_descriptor(7, "Kingston", "DataTraveler", "BB22");
+     },
+     true},
+    {"the medium no longer answers the media change count",
+     [](fake::FakeDisk& disk) { disk.media_change_count.reset(); }, true},
+    {"the same card", [](fake::FakeDisk&) {}, false},
+};
+
+class CardReaderTest : public InstallJobTest {
+  public:
+    void SetUp() override {
+        InstallJobTest::SetUp();
+        fake::FakeDisk& disk = fake_os().disks[DISK];
+        disk.descriptor = fake::storage_descriptor(7, "Kingston", "DataTraveler", "AA11");
+        disk.media_change_count = 3;
+        DriveCandidate card = STICK;
+        card.serial_number = "AA11";
+        card.media_change_count = 3;
+        begin_job(status, card);
+        add_volume(u"\\\\?\\Volume{a}\\", {9});
+    }
+
+    void expect_outcome(const CardSwap& swap, const JobOutcome& outcome, const char* when) {
+        if (swap.replaced) {
+            EXPECT_EQ(outcome.outcome_text,
+                      "Kingston DataTraveler was unplugged or replaced. Pick the drive again.")
+                << swap.what << when;
+            EXPECT_TRUE(disk_untouched()) << swap.what << when;
+            EXPECT_TRUE(fake_calls_named({"write_file", "allocate_pages"}).empty())
+                << swap.what << when;
+        } else {
+            EXPECT_EQ(outcome.phase, JobPhase::Succeeded) << swap.what << when;
+        }
+        expect_all_released();
+    }
+};
+
+TEST_F(CardReaderTest, ACardSwappedBetweenTheScanAndLockingIsNeitherLockedNorWritten) {
+    for (const CardSwap& swap : CARD_SWAPS) {
+        SetUp();
+        swap.apply(fake_os().disks[DISK]);
+        const JobOutcome outcome = run();
+        expect_outcome(swap, outcome, " (before locking)");
+        if (swap.replaced) {
+            EXPECT_TRUE(fake_calls_named({"find_first_volume"}).empty()) << swap.what;
+            EXPECT_FALSE(fake_os().volumes[0].dismounted) << swap.what;
+        }
+    }
+}
+
+TEST_F(CardReaderTest, ACardSwappedBetweenLockingAndTheWriteHandleIsNotWritten) {
+    for (const CardSwap& swap : CARD_SWAPS) {
+        SetUp();
+        fake_os().on_call = [&](const std::string& call) {
+            const std::vector<std::string> calls = fake_calls();
+            if (call == "create_file" && !calls.empty() && calls.back() == "find_volume_close()") {
+                const std::lock_guard lock(fake_os().mutex);
+                swap.apply(fake_os().disks[DISK]);
+            }
+        };
+        const JobOutcome outcome = run();
+        expect_outcome(swap, outcome, " (on the write handle)");
+        // The disk was opened for writing and asked again on that handle.
+        const std::vector<std::string> calls =
+            fake_calls_named({"create_file", "device_io_control"});
+        const auto open = std::find(calls.begin(), calls.end(),
+                                    "create_file(\\\\.\\PhysicalDrive9, c0000000, 3, 3, a0000000)");
+        ASSERT_NE(open, calls.end()) << swap.what;
+        ASSERT_GE(calls.end() - open, 4) << swap.what;
+        EXPECT_EQ(*(open + 3), "device_io_control(\\\\.\\PhysicalDrive9, 2d0800, in 0, out 4)")
+            << swap.what;
     }
 }
 

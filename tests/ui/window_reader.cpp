@@ -13,6 +13,20 @@
 //                             that EXE carries; exit 4 when it has none
 //        inspector post-end   post WM_APP (wParam 0, lParam 0) to the main window, as a job's
 //                             end does
+//        inspector query-end  send WM_QUERYENDSESSION (a sign-out) to the main window, as
+//                             Windows does before ending the session; print its answer
+//        inspector end-session
+//                             send WM_ENDSESSION (TRUE, a sign-out) to the main window, as
+//                             Windows does when the session ends anyway; print whether the
+//                             window answered within 10 s
+//        inspector watch-live SECONDS
+//                             for SECONDS, or until the main window is gone, print one JSON
+//                             line per EVENT_OBJECT_LIVEREGIONCHANGED that the program raises,
+//                             with the raising control's id and text, seen by an out-of-context
+//                             WinEvent hook as a screen reader sees them
+//        inspector other-window SECONDS
+//                             show a window titled "Orvelo Test Other" for SECONDS: another
+//                             window for the test to give the focus to
 #include <windows.h>
 
 #include <commctrl.h>
@@ -224,11 +238,78 @@ std::string box_json(HWND box) {
     return out;
 }
 
+// The events seen by watch_live_region's hook.
+DWORD watched_process = 0;
+
+void CALLBACK live_region_changed(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != watched_process) {
+        return;
+    }
+    const std::string line = cat("{\"id\":", std::to_string(GetDlgCtrlID(window)),
+                                 ",\"text\":", json_text(window_text(window)), "}\n");
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+}
+
+int watch_live_region(DWORD seconds) {
+    const HWND main = FindWindowW(L"OrveloInstaller", nullptr);
+    if (main == nullptr) {
+        return 3;
+    }
+    GetWindowThreadProcessId(main, &watched_process);
+    const HWINEVENTHOOK hook =
+        SetWinEventHook(EVENT_OBJECT_LIVEREGIONCHANGED, EVENT_OBJECT_LIVEREGIONCHANGED, nullptr,
+                        live_region_changed, watched_process, 0, WINEVENT_OUTOFCONTEXT);
+    if (hook == nullptr) {
+        return 5;
+    }
+    // Ready: the test starts acting only after this line.
+    std::fputs("{\"watching\":true}\n", stdout);
+    std::fflush(stdout);
+    const ULONGLONG end = GetTickCount64() + 1000ULL * seconds;
+    while (GetTickCount64() < end && IsWindow(main)) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+    }
+    UnhookWinEvent(hook);
+    return 0;
+}
+
+int show_other_window(DWORD seconds) {
+    const HWND other =
+        CreateWindowExW(0, L"STATIC", L"Orvelo Test Other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20,
+                        20, 300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (other == nullptr) {
+        return 1;
+    }
+    const ULONGLONG end = GetTickCount64() + 1000ULL * seconds;
+    while (GetTickCount64() < end) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+    }
+    DestroyWindow(other);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc > 2 && std::wstring(argv[1]) == L"manifest") {
         return print_manifest(argv[2]);
+    }
+    if (argc > 2 && std::wstring(argv[1]) == L"watch-live") {
+        return watch_live_region(static_cast<DWORD>(_wtoi(argv[2])));
+    }
+    if (argc > 2 && std::wstring(argv[1]) == L"other-window") {
+        return show_other_window(static_cast<DWORD>(_wtoi(argv[2])));
     }
     const HWND main = FindWindowW(L"OrveloInstaller", nullptr);
     if (main == nullptr) {
@@ -240,6 +321,18 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (argc > 1 && std::wstring(argv[1]) == L"post-end") {
         return PostMessageW(main, WM_APP, 0, 0) ? 0 : 1;
+    }
+    if (argc > 1 && std::wstring(argv[1]) == L"end-session") {
+        DWORD_PTR result = 0;
+        const bool answered = SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF,
+                                                  SMTO_ABORTIFHUNG, 10000, &result) != 0;
+        std::printf("{\"answered\":%s}\n", answered ? "true" : "false");
+        return 0;
+    }
+    if (argc > 1 && std::wstring(argv[1]) == L"query-end") {
+        const LRESULT answer = send(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+        std::printf("{\"answer\":%d}\n", static_cast<int>(answer));
+        return 0;
     }
     DWORD process = 0;
     const DWORD thread = GetWindowThreadProcessId(main, &process);

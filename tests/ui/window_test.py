@@ -8,9 +8,9 @@ test build of the program, whose disk 9 is a USB drive backed by a drive file (t
 
 Usage: window_test.py --product EXE --app EXE --inspector EXE --source DIR --work DIR SCENARIO
 Scenarios: layout-96, layout-120, layout-144, flow, failures, stop, close, tab-order, focus,
-           manifest, stray-end, replaced, high-contrast, product-window (the --product exe opens
-           and quits), download --server URL (a release on the local update server; see
-           download_test.sh).
+           keyboard, live-region, end-session, manifest, stray-end, replaced, high-contrast,
+           product-window (the --product exe opens and quits), download --server URL (a release
+           on the local update server; see download_test.sh).
 """
 import argparse
 import json
@@ -33,8 +33,9 @@ CONTROLS = [
     ("ComboBox", 100, None, 0x210003, 60, 244, 400, 300, 10),
     ("Static", 0, None, 0x80, 62, 282, 396, 20, 9),
     ("msctls_progress32", 0, "", 0, 62, 308, 396, 12, 9),
-    ("Button", 101, "Create Installer", 0x10001, 290, 362, 170, 32, 10),
-    ("Button", 102, "Quit", 0x10000, 186, 362, 96, 32, 10),
+    # BS_NOTIFY (0x4000): the buttons tell the window when they get the focus.
+    ("Button", 101, "Create Installer", 0x14001, 290, 362, 170, 32, 10),
+    ("Button", 102, "Quit", 0x14000, 186, 362, 96, 32, 10),
 ]
 TITLE, INTRO, DRIVE_LABEL, COMBO, STATUS, PROGRESS, CREATE, QUIT = range(8)
 
@@ -643,6 +644,185 @@ def focus(h):
     h.quit()
 
 
+OTHER_TITLE = "Orvelo Test Other"
+
+
+def focus_is(h, what, focus_id):
+    return h.wait_for(what, lambda s: s["focus_id"] == focus_id, timeout=10)
+
+
+def keyboard(h):
+    """The focus is never lost: on a control right after start, back on the same control after
+    another window had the focus, moved to Quit when a scan disables the focused drop-down. Enter
+    on the drop-down presses Create (the window answers DM_GETDEFID); Enter on Quit presses Quit,
+    which takes the default-button style while it has the focus."""
+    h.attach_drive(64 * MIB)
+    h.start(h.args.app)
+    h.wait_for("the drive", idle_with_drive)
+    # Activated at start: the first enabled tab stop, the drop-down, without any key.
+    focus_is(h, "the focus on the drop-down after start", 100)
+    h.keys_to("Orvelo Installer", "Tab")
+    focus_is(h, "Tab to Create", 101)
+
+    # Another window takes the focus: a click on it (without a window manager, Wine activates
+    # windows on clicks, not on X focus changes). Then a click on the installer's background,
+    # where no control is, activates it again.
+    other = subprocess.Popen([h.wine, h.args.inspector, "other-window", "30"],
+                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+    try:
+        found = h.xdotool("search", "--sync", "--onlyvisible", "--name", "^" + OTHER_TITLE + "$")
+        check(found.split(), "the other window is shown")
+        h.xdotool("mousemove", "--sync", "170", "120")
+        h.xdotool("click", "1")
+        h.wait_for("the installer deactivated", lambda s: s["focus_id"] == -1, timeout=10)
+        x, y, width, _ = h.state()["window"]["client"]
+        h.xdotool("mousemove", "--sync", str(x + width // 2), str(y + 8))
+        h.xdotool("click", "1")
+        focus_is(h, "the focus back on Create after reactivation", 101)
+        h.keys_to("Orvelo Installer", "Tab")
+        focus_is(h, "Tab on to Quit", 102)
+        h.keys_to("Orvelo Installer", "shift+Tab")
+        focus_is(h, "Shift+Tab back to Create", 101)
+    finally:
+        other.kill()
+        other.wait(timeout=30)
+
+    # A scan that empties the list while the drop-down has the focus.
+    h.keys_to("Orvelo Installer", "shift+Tab")
+    focus_is(h, "the focus on the drop-down", 100)
+    h.detach_drive()
+    state = h.wait_for("the empty list", lambda s: controls(s)[STATUS]["text"] ==
+                       "Plug in a USB drive of 1 GB or more.")
+    check(state["focus_id"] == 102 and not controls(state)[COMBO]["enabled"],
+          "the focus moved to Quit before the drop-down was disabled", state)
+    h.keys_to("Orvelo Installer", "Tab")
+    focus_is(h, "Tab keeps working on Quit", 102)
+
+    # Enter on the drop-down presses Create.
+    h.attach_drive(64 * MIB)
+    h.wait_for("the drive again", idle_with_drive)
+    h.keys_to("Orvelo Installer", "Tab")
+    state = focus_is(h, "Tab from Quit to the drop-down", 100)
+    check(controls(state)[CREATE]["style"] & 0xF == 1 and controls(state)[QUIT]["style"] & 0xF == 0,
+          "with the focus off the buttons, Create is the default button", state)
+    h.keys_to("Orvelo Installer", "Return")
+    h.wait_for("Enter on the drop-down: the erase question", box_with("Erase this drive?"))
+    h.answer_box("Erase this drive?", "Return")  # No
+    focus_is(h, "the focus back on the drop-down after the question", 100)
+
+    # Enter on Quit presses Quit: the program ends.
+    h.keys_to("Orvelo Installer", "shift+Tab")
+    state = focus_is(h, "Shift+Tab to Quit", 102)
+    check(controls(state)[QUIT]["style"] & 0xF == 1 and controls(state)[CREATE]["style"] & 0xF == 0,
+          "the focused Quit is the default button", state)
+    h.keys_to("Orvelo Installer", "Return")
+    try:
+        code = h.process.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        raise Failure("Enter on Quit did not end the program")
+    check(code == 0, "exit code %d after Enter on Quit" % code)
+    h.process = None
+
+
+def watch_live(h, seconds):
+    """Starts the inspector's WinEvent hook on the running program; gives the process once the
+    hook is set."""
+    watcher = subprocess.Popen([h.wine, h.args.inspector, "watch-live", str(seconds)],
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL)
+    ready = watcher.stdout.readline().decode()
+    check('"watching":true' in ready, "the WinEvent hook was not set: %r" % ready)
+    return watcher
+
+
+def live_events(watcher):
+    watcher.kill()
+    out = watcher.communicate(timeout=30)[0].decode("utf-8")
+    return [json.loads(line) for line in out.splitlines() if line.strip()]
+
+
+def live_region(h):
+    """The status line raises EVENT_OBJECT_LIVEREGIONCHANGED when the phase changes, at most
+    every ten percent of writing and of checking, and for the outcome, after a success and
+    after a stop; never on the ticks in between."""
+    image = h.make_image("live.img", 16)
+    h.attach_drive(64 * MIB)
+    state = h.start(h.args.app, "--image", windows_path(image), delay_ms=60)
+    state = h.wait_for("the drive", idle_with_drive)
+    for ending in ("success", "stop"):
+        watcher = watch_live(h, 200)
+        start_job(h, state)
+        if ending == "success":
+            h.wait_for("the success box", box_with(READY_BOX[0]), timeout=120)
+            h.answer_box(READY_BOX[0], "Return")
+            outcome = "The installer is ready. You can remove the drive."
+        else:
+            wait_for_writing(h)
+            # Unplugged first, so that no rescan replaces the outcome's line before the hook,
+            # which runs after the event, reads it.
+            h.detach_drive()
+            h.click(controls(h.state())[QUIT])
+            stopped_without_box(h, "live-region")
+            outcome = "The installer wasn't made."
+        if ending == "success":
+            state = h.wait_for("idle again", idle_with_drive)
+        time.sleep(1)
+        events = live_events(watcher)
+        texts = [e["text"] for e in events]
+        check(events and all(e["id"] == 0 for e in events), "only the status line raises them: "
+              "%s" % events)
+        # The hook reads the text after the event: a later text may stand in for an earlier
+        # one, never the other way round; the outcome is the last change of all.
+        check(outcome in texts, ending + ": the outcome was announced: %s" % texts)
+        writing = [t for t in texts if t.startswith("Writing the installer\u2026 ")]
+        checking = [t for t in texts if t.startswith("Checking the drive\u2026 ")]
+        check(writing, ending + ": writing was announced: %s" % texts)
+        check(len(writing) <= 11 and len(checking) <= 11,
+              ending + ": at most every ten percent: %s" % texts)
+        # Ticks come every 250 ms; announcing each would give far more than the phases do.
+        check(len(events) <= 2 + 11 + 11 + 2, ending + ": not one per tick: %s" % texts)
+    h.quit()
+
+
+def end_session(h):
+    """Windows asks before ending the session: the window keeps it (FALSE) while a job works
+    on the drive, and lets it end (TRUE) when idle and once the job has ended."""
+    def answer():
+        result = h.tool("the inspector's query-end", h.args.inspector, "query-end")
+        return json.loads(result.stdout.decode())["answer"]
+
+    image = h.make_image("session.img", 16)
+    h.attach_drive(64 * MIB)
+    state = h.start(h.args.app, "--image", windows_path(image), delay_ms=250)
+    state = h.wait_for("the drive", idle_with_drive)
+    check(answer() == 1, "idle: the session may end")
+    start_job(h, state)
+    wait_for_writing(h)
+    check(answer() == 0, "during the job: the session is kept")
+    check(controls(h.state())[QUIT]["text"] == "Stop", "the job goes on after the question")
+    h.wait_for("the success box", box_with(READY_BOX[0]), timeout=120)
+    check(answer() == 1, "the drive released, the outcome shown: the session may end")
+    h.answer_box(READY_BOX[0], "Return")
+    h.wait_for("idle again", idle_with_drive)
+    check(answer() == 1, "idle again: the session may end")
+
+    # The session ends anyway during a job: the window stops the job and answers only once the
+    # job has released the drive, before the head of the image was written.
+    drive = os.path.join(h.args.work, "drive9.img")
+    with open(drive, "r+b") as written:
+        written.write(bytes(17408))
+    start_job(h, state)
+    wait_for_writing(h)
+    result = h.tool("the inspector's end-session", h.args.inspector, "end-session")
+    check(json.loads(result.stdout.decode())["answered"], "WM_ENDSESSION was answered")
+    with open(drive, "rb") as written:
+        check(written.read(17408) == bytes(17408), "stopped before the head was written")
+    stopped_without_box(h, "end-session")
+    check(answer() == 1, "the stopped job's end handled: the session may end")
+    h.quit()
+
+
 def manifest(h):
     """The application manifest as both programs carry it, read back out of each exe."""
     namespaces = {
@@ -798,6 +978,9 @@ def main():
         "close": lambda: close(h),
         "tab-order": lambda: tab_order(h),
         "focus": lambda: focus(h),
+        "keyboard": lambda: keyboard(h),
+        "live-region": lambda: live_region(h),
+        "end-session": lambda: end_session(h),
         "manifest": lambda: manifest(h),
         "stray-end": lambda: stray_end(h),
         "replaced": lambda: replaced(h),

@@ -3,9 +3,11 @@
 // \\.\PhysicalDrive9 (a `physicaldrive9` symlink in the prefix's dosdevices) and moves raw reads
 // and writes to and from it, but answers the storage requests of such a drive with error 50.
 // Here disk 9 is a USB stick (bus 7) with 512-byte sectors and the size of the drive file; it
-// accepts writes, and re-reading its layout succeeds. When ORVELO_TEST_DRIVE_DELAY_MS is set,
-// every read and write on it waits that long first, so that a test can watch a job's phases and
-// stop it midway. Never linked into the product.
+// accepts writes, and re-reading its layout succeeds. Its descriptor names no serial number,
+// and the media change count's request goes on to Wine, which fails it: disk 9 is a device that
+// reports neither, identified by label, size and sector size. When ORVELO_TEST_DRIVE_DELAY_MS
+// is set, every read and write on it waits that long first, so that a test can watch a job's
+// phases and stop it midway. Never linked into the product.
 #include <windows.h>
 
 #include <cstdlib>

@@ -56,7 +56,8 @@ void reset_fake_os() {
 }
 
 std::vector<std::uint8_t> storage_descriptor(std::uint32_t bus_type, const std::string& vendor,
-                                             const std::string& product) {
+                                             const std::string& product,
+                                             const std::string& serial_number) {
     std::vector<std::uint8_t> bytes(1024, 0);
     const auto put_u32 = [&bytes](std::size_t at, std::uint32_t value) {
         std::memcpy(bytes.data() + at, &value, 4);
@@ -75,6 +76,7 @@ std::vector<std::uint8_t> storage_descriptor(std::uint32_t bus_type, const std::
     };
     put_text(12, vendor);
     put_text(16, product);
+    put_text(24, serial_number);
     return bytes;
 }
 
@@ -216,7 +218,8 @@ bool exists(const FakeOs& os, const std::u16string& path) {
 Handle open_path(FakeOs& os, const std::u16string& name, std::uint32_t access,
                  std::uint32_t disposition, std::uint32_t flags) {
     if (const auto disk = os.disks.find(name); disk != os.disks.end()) {
-        if (disk->second.open_fails || (disk->second.access_open_fails && access != NO_ACCESS)) {
+        const bool data_access = (access & (GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS)) != 0;
+        if (disk->second.open_fails || (disk->second.access_open_fails && data_access)) {
             fail_with(os, disk->second.open_error);
             return INVALID_HANDLE;
         }
@@ -228,7 +231,7 @@ Handle open_path(FakeOs& os, const std::u16string& name, std::uint32_t access,
             return INVALID_HANDLE;
         }
         if (volume->write_open_fails && (access & GENERIC_WRITE_ACCESS) != 0) {
-            fail_with(os, ERROR_SHARING_VIOLATION);
+            fail_with(os, volume->write_open_error);
             return INVALID_HANDLE;
         }
         return add_open(os, {FakeOs::Open::Kind::Volume, name, flags, 0, 0, name, access});
@@ -657,6 +660,15 @@ bool device_io_control(Handle handle, std::uint32_t code, const void*, std::uint
             std::memcpy(bytes + 24, &disk->geometry->disk_size, 8);
             return true;
         }
+        case 0x2D0800:  // IOCTL_STORAGE_CHECK_VERIFY2: the media change count, a ULONG
+            if (disk == nullptr || !disk->media_change_count) {
+                return fail_with(os, ERROR_INVALID_FUNCTION);
+            }
+            if (out_size < 4) {
+                return fail_with(os, ERROR_INSUFFICIENT_BUFFER);
+            }
+            std::memcpy(out, &*disk->media_change_count, 4);
+            return true;
         case 0x70140:  // IOCTL_DISK_UPDATE_PROPERTIES
             return disk != nullptr ? true : fail_with(os, ERROR_INVALID_FUNCTION);
         default:
@@ -775,6 +787,15 @@ std::uint32_t short_transfer_error_code() {
     return 38;
 }  // ERROR_HANDLE_EOF
 
+// The fake models Windows.
+bool open_refused_as_in_use(std::uint32_t code) {
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED;
+}
+
+bool write_refused_by_security(std::uint32_t code) {
+    return code == ERROR_ACCESS_DENIED;
+}
+
 std::uint32_t last_error_code() {
     FakeOs& os = fake_os();
     const std::lock_guard lock(os.mutex);
@@ -829,6 +850,25 @@ std::u16string command_line() {
     const std::lock_guard lock(os.mutex);
     log(os, "command_line()");
     return os.command_line;
+}
+
+void keep_system_awake(bool awake) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "keep_system_awake(" + std::to_string(awake ? 1 : 0) + ")");
+}
+
+void block_shutdown(WindowHandle window, const char16_t* reason) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "block_shutdown(" + std::to_string(static_cast<std::uintptr_t>(window)) + ", " +
+                utf8(reason) + ")");
+}
+
+void unblock_shutdown(WindowHandle window) {
+    FakeOs& os = fake_os();
+    const std::lock_guard lock(os.mutex);
+    log(os, "unblock_shutdown(" + std::to_string(static_cast<std::uintptr_t>(window)) + ")");
 }
 
 void post_job_end(WindowHandle window) {

@@ -32,19 +32,23 @@ struct FakeDisk {
     std::vector<std::uint8_t> bytes;
     bool write_protected = false;    // IOCTL_DISK_IS_WRITABLE fails
     bool open_fails = false;         // CreateFileW fails with `open_error`
-    bool access_open_fails = false;  // only an open asking for access rights fails so
+    bool access_open_fails = false;  // only an open asking for data access fails so
     std::uint32_t open_error = 5;
     // The answers to drive discovery's queries. Without a descriptor, IOCTL_STORAGE_QUERY_PROPERTY
     // fails; without a geometry, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX fails. The descriptor is the raw
     // answer (see storage_descriptor()), copied into the caller's buffer as far as it fits.
     std::optional<std::vector<std::uint8_t>> descriptor = {};
     std::optional<FakeGeometry> geometry = {};
+    // The answer to IOCTL_STORAGE_CHECK_VERIFY2; without one the request fails.
+    std::optional<std::uint32_t> media_change_count = {};
 };
 
-// A STORAGE_DEVICE_DESCRIPTOR of 1024 bytes with the bus type and the vendor and product texts
-// (each zero-terminated after the fixed fields; an empty text gets offset 0, as Windows gives it).
+// A STORAGE_DEVICE_DESCRIPTOR of 1024 bytes with the bus type and the vendor, product and
+// serial number texts (each zero-terminated after the fixed fields; an empty text gets offset 0,
+// as Windows gives it).
 std::vector<std::uint8_t> storage_descriptor(std::uint32_t bus_type, const std::string& vendor,
-                                             const std::string& product);
+                                             const std::string& product,
+                                             const std::string& serial_number = "");
 
 // A mounted volume: the disks of its extents, in order, and how it behaves.
 struct FakeVolume {
@@ -54,8 +58,9 @@ struct FakeVolume {
     bool extents_fail = false;
     bool lock_fails = false;
     int lock_refusals = 0;          // FSCTL_LOCK_VOLUME refused this many times, then granted
-    bool write_open_fails = false;  // opens for reading and writing fail: another program holds it
-    bool locked = false;            // held by an open handle
+    bool write_open_fails = false;  // opens for reading and writing fail with `write_open_error`
+    std::uint32_t write_open_error = 32;  // ERROR_SHARING_VIOLATION: another program holds it
+    bool locked = false;                  // held by an open handle
     bool dismounted = false;
 };
 

@@ -633,4 +633,12 @@ std::uint32_t short_transfer_error_code() {
     return EIO;
 }
 
+bool open_refused_as_in_use(std::uint32_t) {
+    return true;
+}
+
+bool write_refused_by_security(std::uint32_t) {
+    return false;
+}
+
 }  // namespace orvelo::os

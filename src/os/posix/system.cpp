@@ -145,4 +145,10 @@ void post_job_end(WindowHandle window) {
     }
 }
 
+void keep_system_awake(bool) {}
+
+void block_shutdown(WindowHandle, const char16_t*) {}
+
+void unblock_shutdown(WindowHandle) {}
+
 }  // namespace orvelo::os

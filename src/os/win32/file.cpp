@@ -168,4 +168,12 @@ std::uint32_t short_transfer_error_code() {
     return ERROR_HANDLE_EOF;
 }
 
+bool open_refused_as_in_use(std::uint32_t code) {
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED;
+}
+
+bool write_refused_by_security(std::uint32_t code) {
+    return code == ERROR_ACCESS_DENIED;
+}
+
 }  // namespace orvelo::os

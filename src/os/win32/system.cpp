@@ -44,4 +44,16 @@ void post_job_end(WindowHandle window) {
     PostMessageW(reinterpret_cast<HWND>(window), WM_APP, 0, 0);
 }
 
+void keep_system_awake(bool awake) {
+    SetThreadExecutionState(awake ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
+}
+
+void block_shutdown(WindowHandle window, const char16_t* reason) {
+    ShutdownBlockReasonCreate(reinterpret_cast<HWND>(window), reinterpret_cast<LPCWSTR>(reason));
+}
+
+void unblock_shutdown(WindowHandle window) {
+    ShutdownBlockReasonDestroy(reinterpret_cast<HWND>(window));
+}
+
 }  // namespace orvelo::os
