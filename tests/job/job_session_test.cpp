@@ -42,7 +42,8 @@ class JobSessionTest : public ::testing::Test {
     // The worker's thread procedure over this test's records.
     static u32 job_procedure(void* argument) {
         auto* test = static_cast<JobSessionTest*>(argument);
-        run_job(test->status, test->settings_guard, test->settings);
+        JobFrontEnd window;
+        run_job(test->status, test->settings_guard, test->settings, window);
         return 7;
     }
 

@@ -341,7 +341,9 @@ def flow(h):
     """Pick, Create, No, Create, Yes, the progress, the success box; the drive passes sgdisk."""
     image = h.make_image("flow.img", 16)
     drive = h.attach_drive(64 * MIB)
-    state = h.start(h.args.app, "--image", windows_path(image), delay_ms=60)
+    # Each phase lasts a few of the inspector's reads even on a loaded machine: 16 transfers of
+    # 150 ms each for writing, and as many for checking.
+    state = h.start(h.args.app, "--image", windows_path(image), delay_ms=150)
     state = h.wait_for("the drive", idle_with_drive)
     c = controls(state)
     check(c[COMBO]["items"] == ["Wine Test Drive \u2014 67 MB (disk 9)"], "the drive's item",
