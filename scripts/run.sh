@@ -41,8 +41,11 @@ echo "serving $demo/site at $url"
 echo
 echo "== Writing the release onto a 1 GB drive file"
 truncate -s 1000000000 "$demo/drive.img"
+# Run as root, orvelo keeps its cache in root's own folder; otherwise under XDG_CACHE_HOME.
+cache="$demo/cache/orvelo-installer"
+[ "$(id -u)" = 0 ] && cache=/var/cache/orvelo-installer
 XDG_CACHE_HOME="$demo/cache" build/release/orvelo write --drive "$demo/drive.img" --server "$url" --dev --yes
-echo "cached: $(ls "$demo/cache/orvelo-installer")"
+echo "cached in $cache: $(ls "$cache")"
 
 echo
 echo "== The reference tool's verdict on the written drive"
