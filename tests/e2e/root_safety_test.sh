@@ -5,12 +5,12 @@
 # (made by the test, removed after); that account's HOME under a root run; root's cache folder
 # turned into a link or given to that account. Each refusal has its exact line and leaves every
 # medium untouched. Needs root and loop devices: exits 77 (skipped) without them.
+key=$(realpath "$2")
 source "$(dirname "$0")/lib.sh" "$1"
 if ! have_loop_devices || ! command -v useradd >/dev/null || ! unshare -m true 2>/dev/null; then
     echo "no root, loop devices, accounts or mount namespaces here: skipped"
     exit 77
 fi
-key=$(realpath "$2")
 
 bash "$tools/make-gpt-image.sh" image.img 16
 
@@ -74,6 +74,17 @@ mkfs.ext4 -q attached.img
 attached=$(attach attached.img)
 attached_before=$(sha256sum <attached.img)
 refused attached-file "$work/attached.img is in use: $attached is attached to it. Detach it (losetup -d) and try again." \
+    --drive attached.img
+# The same with its file system mounted, in a namespace of the test's own.
+status=0
+unshare -m sh -c 'mount "$0" "$1" || exit 9
+    exec "$2" write --drive attached.img --image image.img --yes >mounted-file.out 2>mounted-file.err' \
+    "$attached" "$work/mnt" "$orvelo" || status=$?
+[ "$status" = 1 ] &&
+    [ "$(cat mounted-file.err)" = "$work/attached.img is in use: $attached is attached to it. Detach it (losetup -d) and try again." ] &&
+    pass || fail "a mounted drive file: $status $(cat mounted-file.out mounted-file.err)"
+attached_before=$(sha256sum <attached.img)
+refused attached-again "$work/attached.img is in use: $attached is attached to it. Detach it (losetup -d) and try again." \
     --drive attached.img
 [ "$attached_before" = "$(sha256sum <attached.img)" ] && pass || fail "the attached file was written"
 
