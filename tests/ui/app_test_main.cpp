@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "high_contrast_switch.h"
+#include "icon_width.h"
 #include "ui/program.h"
 
 namespace {
@@ -16,19 +17,6 @@ namespace {
 constexpr UINT PROBE_FONT_HEIGHT = WM_APP + 0x100;
 constexpr UINT PROBE_ERROR_MODE = WM_APP + 0x101;
 constexpr UINT PROBE_CLASS_ICONS = WM_APP + 0x102;
-
-// The width of the icon's colour image; 0 without an icon.
-LRESULT icon_width(HICON icon) {
-    ICONINFO info{};
-    if (icon == nullptr || !GetIconInfo(icon, &info)) {
-        return 0;
-    }
-    BITMAP colour{};
-    GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof colour, &colour);
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-    return colour.bmWidth;
-}
 
 LRESULT CALLBACK probe_procedure(HWND window, UINT message, WPARAM w_param, LPARAM l_param) {
     if (message == PROBE_ERROR_MODE) {

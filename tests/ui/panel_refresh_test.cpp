@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "icon_width.h"
 #include "ui/main_window.h"
 
 namespace orvelo::ui {
@@ -19,19 +20,6 @@ LRESULT CALLBACK recording_procedure(HWND window, UINT message, WPARAM w_param, 
         received.emplace_back(window, message);
     }
     return DefWindowProcW(window, message, w_param, l_param);
-}
-
-// The width of the icon's colour image; 0 without an icon.
-int icon_width(HICON icon) {
-    ICONINFO info{};
-    if (icon == nullptr || !GetIconInfo(icon, &info)) {
-        return 0;
-    }
-    BITMAP colour{};
-    GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof colour, &colour);
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-    return colour.bmWidth;
 }
 
 class PanelRefresh : public ::testing::Test {
