@@ -634,8 +634,11 @@ def focus(h):
         for _ in range(3):
             if state["focus_id"] == 101:
                 break
+            moved_from = state["focus_id"]
             h.keys_to("Orvelo Installer", "Tab")
-            state = h.state()
+            state = h.wait_for("Tab moves the focus on",
+                               lambda s, moved_from=moved_from: s["focus_id"] != moved_from,
+                               timeout=10)
         check(state["focus_id"] == 101, "Tab reaches Create", state)
         h.keys_to("Orvelo Installer", "Return")
         h.wait_for("the erase question", box_with("Erase this drive?"))
