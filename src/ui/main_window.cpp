@@ -116,6 +116,17 @@ void set_text(HWND control, std::string_view text) {
     SetWindowTextW(control, reinterpret_cast<LPCWSTR>(wide.c_str()));
 }
 
+std::string text_of(HWND control) {
+    const int length = GetWindowTextLengthW(control);
+    if (length <= 0) {
+        return {};
+    }
+    WideString wide(static_cast<std::size_t>(length) + 1, u'\0');
+    const int copied = GetWindowTextW(control, reinterpret_cast<LPWSTR>(wide.data()), length + 1);
+    wide.resize(static_cast<std::size_t>(std::max(copied, 0)));
+    return wide_to_utf8(wide);
+}
+
 void create_controls(HWND window) {
     window_dpi = std::max<u32>(GetDpiForWindow(window), 96);
     read_high_contrast();

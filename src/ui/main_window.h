@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <initializer_list>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -79,6 +80,9 @@ HICON load_app_icon(HINSTANCE instance, int pixels);
 
 // SetWindowTextW of the UTF-8 text.
 void set_text(HWND control, std::string_view text);
+
+// GetWindowTextW, as UTF-8.
+std::string text_of(HWND control);
 
 // WM_CREATE's part for the panel: the window's DPI, the icon and the eight controls.
 void create_controls(HWND window);

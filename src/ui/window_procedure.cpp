@@ -45,7 +45,12 @@ class WindowDriveControls final : public DriveControls {
         }
         EnableWindow(combo_, view.enabled);
         EnableWindow(create_, view.enabled);
-        set_text(status_, view.status_text);
+        // A drive plugged in or pulled out changes what the user may do next; a screen reader
+        // hears it only through the live region. A line that stays the same is not repeated.
+        if (text_of(status_) != view.status_text) {
+            set_text(status_, view.status_text);
+            announce_status(status_);
+        }
     }
 
   private:

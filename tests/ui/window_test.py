@@ -47,6 +47,7 @@ READY_BOX = ("The Orvelo installer is ready",
 FAILED_CAPTION = "The installer couldn't be made"
 STOP_BOX = ("Stop making the installer?",
             "The drive won't be usable until you make the installer again.")
+PLUG_IN = "Plug in a USB drive of 1 GB or more."
 MIB = 1024 * 1024
 SEM_FAILCRITICALERRORS = 1
 
@@ -309,7 +310,7 @@ def layout(h, dpi):
               "the drop-down without drives", state)
         check(not c[COMBO]["enabled"] and not c[CREATE]["enabled"] and c[QUIT]["enabled"],
               "enabled states without drives", state)
-        check(c[STATUS]["text"] == "Plug in a USB drive of 1 GB or more.", "status", state)
+        check(c[STATUS]["text"] == PLUG_IN, "status", state)
         check(not c[PROGRESS]["visible"] and c[PROGRESS]["range"] == 1000, "progress bar", state)
         check(state["error_mode"] & SEM_FAILCRITICALERRORS,
               "critical errors fail without a box: error mode %d" % state["error_mode"], state)
@@ -331,7 +332,7 @@ def layout(h, dpi):
         state = h.start(h.args.product)
         check(state["window"]["client"][2:] == [scaled(dpi, 520), scaled(dpi, 420)],
               "the product's client size", state)
-        check(controls(state)[STATUS]["text"] == "Plug in a USB drive of 1 GB or more.",
+        check(controls(state)[STATUS]["text"] == PLUG_IN,
               "the product finds no drive under Wine", state)
         h.quit()
     finally:
@@ -711,8 +712,7 @@ def keyboard(h):
     h.keys_to("Orvelo Installer", "shift+Tab")
     focus_is(h, "the focus on the drop-down", 100)
     h.detach_drive()
-    state = h.wait_for("the empty list", lambda s: controls(s)[STATUS]["text"] ==
-                       "Plug in a USB drive of 1 GB or more.")
+    state = h.wait_for("the empty list", lambda s: controls(s)[STATUS]["text"] == PLUG_IN)
     check(state["focus_id"] == 102 and not controls(state)[COMBO]["enabled"],
           "the focus moved to Quit before the drop-down was disabled", state)
     h.keys_to("Orvelo Installer", "Tab")
@@ -764,11 +764,21 @@ def live_events(watcher):
 def live_region(h):
     """The status line raises EVENT_OBJECT_LIVEREGIONCHANGED when the phase changes, at most
     every ten percent of writing and of checking, and for the outcome, after a success and
-    after a stop; never on the ticks in between."""
+    after a stop; never on the ticks in between. A drive pulled out or plugged in changes the
+    line too, and that is announced."""
     image = h.make_image("live.img", 16)
     h.attach_drive(64 * MIB)
     state = h.start(h.args.app, "--image", windows_path(image), delay_ms=60)
     state = h.wait_for("the drive", idle_with_drive)
+    watcher = watch_live(h, 120)
+    h.detach_drive()
+    h.wait_for("the drive gone", lambda s: controls(s)[STATUS]["text"] == PLUG_IN)
+    h.attach_drive(64 * MIB)
+    state = h.wait_for("the drive back", idle_with_drive)
+    time.sleep(1)
+    texts = [e["text"] for e in live_events(watcher)]
+    check(texts == [PLUG_IN, "Everything on the drive will be erased."],
+          "the scan's changes were announced, once each: %s" % texts)
     for ending in ("success", "stop"):
         watcher = watch_live(h, 200)
         start_job(h, state)
