@@ -253,6 +253,19 @@ void CALLBACK live_region_changed(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG,
     std::fflush(stdout);
 }
 
+// Dispatches this thread's messages (the hook's callbacks, the window's own) for `seconds`, or
+// until `watched`, when given, is gone.
+void pump_messages(DWORD seconds, HWND watched) {
+    const ULONGLONG end = GetTickCount64() + 1000ULL * seconds;
+    while (GetTickCount64() < end && (watched == nullptr || IsWindow(watched))) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+    }
+}
+
 int watch_live_region(DWORD seconds) {
     const HWND main = FindWindowW(L"OrveloInstaller", nullptr);
     if (main == nullptr) {
@@ -268,14 +281,7 @@ int watch_live_region(DWORD seconds) {
     // Ready: the test starts acting only after this line.
     std::fputs("{\"watching\":true}\n", stdout);
     std::fflush(stdout);
-    const ULONGLONG end = GetTickCount64() + 1000ULL * seconds;
-    while (GetTickCount64() < end && IsWindow(main)) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageW(&message);
-        }
-    }
+    pump_messages(seconds, main);
     UnhookWinEvent(hook);
     return 0;
 }
@@ -287,14 +293,7 @@ int show_other_window(DWORD seconds) {
     if (other == nullptr) {
         return 1;
     }
-    const ULONGLONG end = GetTickCount64() + 1000ULL * seconds;
-    while (GetTickCount64() < end) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageW(&message);
-        }
-    }
+    pump_messages(seconds, nullptr);
     DestroyWindow(other);
     return 0;
 }
