@@ -11,7 +11,7 @@ fi
 
 bash "$tools/make-gpt-image.sh" image.img 16
 truncate -s 64M backing.img
-loop=$(attach backing.img)
+attach loop backing.img
 
 # A loop device is no removable drive: refused before anything opens it, then taken with
 # --any-disk.
@@ -30,8 +30,8 @@ cmp -n 1048576 -i 17408:17408 image.img "$loop" || fail "the body differs on the
 partx -a "$loop" 2>/dev/null || partx -u "$loop"
 mkfs.ext4 -q "${loop}p3"
 mkdir mnt
-mount "${loop}p3" mnt
 mounts+=("$work/mnt")
+mount "${loop}p3" mnt
 # The file system's own writes go to its partition; the job's head and tail regions must stay.
 regions() { head -c 17408 "$loop" | sha256sum; tail -c 16896 "$loop" | sha256sum; }
 before=$(regions)
@@ -48,11 +48,10 @@ grep -qx "$loop is in use: ${loop}p3 is mounted on $work/mnt. Unmount it and try
     fail "in use: $(cat busy.err)"
 umount mnt
 [ "$before" = "$(regions)" ] || fail "the busy drive was changed"
-partx -d "$loop"
-losetup -d "$loop"
+detach "$loop"
 
 # A read-only device: write-protected.
-loop=$(attach -r backing.img)
+attach loop backing.img -r
 if "$orvelo" write --drive "$loop" --any-disk --image image.img --yes >ro.out 2>ro.err; then
     fail "a read-only drive was written"
 fi

@@ -8,16 +8,20 @@ source "$(dirname "$0")/lib.sh" "$1"
 bash "$tools/make-gpt-image.sh" image.img 16
 
 # confirm_after NAME DRIVE ACTION...: starts a write of DRIVE that asks the erase question, runs
-# ACTION while the question is open, then answers yes; sets $status.
+# ACTION once the question is open, then answers yes; sets $status.
 confirm_after() {
     local name=$1 drive=$2; shift 2
     rm -f answer.fifo; mkfifo answer.fifo
     "${orvelo_command[@]}" write --drive "$drive" --any-disk --image image.img <answer.fifo >"$name.out" 2>"$name.err" &
     local writer=$!
+    pids+=("$writer")
     exec 3>answer.fifo
-    for _ in $(seq 200); do grep -q 'Erase it?\|Overwrite it?' "$name.out" && break; sleep 0.05; done
-    "$@"
-    echo y >&3
+    # The question waits for the answer, so ACTION always runs while it is open.
+    if wait_for_line "$name.out" 'Erase it?\|Overwrite it?' "$writer" "$name: the erase question"; then
+        "$@"
+    fi
+    # A job that already ended reads no answer: the write then fails in a subshell of its own.
+    (echo y >&3) 2>/dev/null || true
     exec 3>&-
     status=0
     wait "$writer" || status=$?
@@ -50,7 +54,7 @@ if have_loop_devices; then
     truncate -s 64M first.img
     truncate -s 128M second.img
     truncate -s 64M twin.img
-    loop=$(attach first.img)
+    attach loop first.img
     confirm_after device "$loop" sh -c "losetup -d $loop && losetup $loop second.img"
     expect_replaced device "$loop" second.img
     losetup -d "$loop"
@@ -58,42 +62,61 @@ if have_loop_devices; then
     confirm_after twin "$loop" sh -c "losetup -d $loop && losetup $loop twin.img"
     expect_replaced twin "$loop" twin.img
     untouched first.img && pass || fail "twin: the first medium was written"
-    losetup -d "$loop"
+    detach "$loop"
 else
     echo "no loop devices here: the block device cases are left out"
 fi
 
-# Ctrl-C while the server never answers: the job ends within two seconds, nothing written, no
-# failure text.
-rm -f silent.port
-python3 "$tools/update-server" "$work" --silent --port-file silent.port --lifetime 300 &
-pids+=($!)
-for _ in $(seq 100); do [ -s silent.port ] && break; sleep 0.05; done
+# Ctrl-C while the server never answers: the job ends at once, nothing written, no failure
+# text. The server keeps silent for as long as the job would wait (a minute), so the stop always
+# lands while the job waits for it; an end within 20 s shows that the stop cut the wait short.
+start_server silent "$work" --silent
 truncate -s 64M stop.img
-"${orvelo_command[@]}" write --drive stop.img --server "http://127.0.0.1:$(cat silent.port)" --dev --yes >stop.out 2>stop.err &
+"${orvelo_command[@]}" write --drive stop.img --server "$url" --dev --yes >stop.out 2>stop.err &
 writer=$!
-sleep 1
-started=$(date +%s%N)
-kill -INT "$writer"
-status=0
-wait "$writer" || status=$?
-elapsed_ms=$((($(date +%s%N) - started) / 1000000))
-[ "$status" = 1 ] && [ "$elapsed_ms" -lt 2000 ] && grep -qx "The installer wasn't made." stop.out &&
-    [ ! -s stop.err ] && untouched stop.img && pass ||
-    fail "a stop during silence: $status after $elapsed_ms ms: $(cat stop.out stop.err)"
+pids+=("$writer")
+if wait_for_line silent.log '^/installer/latest$' "$writer" "a stop during silence: the request"; then
+    started=$(date +%s%N)
+    status=0
+    interrupt "a stop during silence" "$writer" || true
+    wait "$writer" || status=$?
+    elapsed_ms=$((($(date +%s%N) - started) / 1000000))
+    [ "$status" = 1 ] && [ "$elapsed_ms" -lt 20000 ] && grep -qx "The installer wasn't made." stop.out &&
+        [ ! -s stop.err ] && untouched stop.img && pass ||
+        fail "a stop during silence: $status after $elapsed_ms ms: $(cat stop.out stop.err)"
+fi
 
-# Ctrl-C once writing began: the job stops, and the user is told that the drive is now unusable
-# (a large image, so that the stop lands while it is written or checked).
-bash "$tools/make-gpt-image.sh" large.img 256
-truncate -s 300M written.img
-"${orvelo_command[@]}" write --drive written.img --image large.img --yes >written.out 2>written.err &
-writer=$!
-for _ in $(seq 600); do grep -q '^Writing' written.out && break; sleep 0.02; done
-kill -INT "$writer"
-status=0
-wait "$writer" || status=$?
-[ "$status" = 1 ] && grep -qx "The installer wasn't made." written.out &&
-    grep -qx "The drive won't be usable until you make the installer again." written.out &&
-    [ ! -s written.err ] && pass || fail "a stop while writing: $status $(cat written.out written.err)"
+# Ctrl-C once writing began: the job stops, and the user is told that the drive is now unusable.
+# The drive is a loop device whose writes the test slows to 64 KiB/s, so that writing lasts
+# minutes, however fast the machine; once the stop is sent, the drive runs free again, the
+# write under way ends and the job sees the stop.
+if have_loop_devices; then
+    truncate -s 64M written.img
+    attach slow written.img
+    if throttle "$slow" 65536; then
+        "${throttled[@]}" "${orvelo_command[@]}" write --drive "$slow" --any-disk --image image.img --yes \
+            >written.out 2>written.err &
+        writer=$!
+        pids+=("$writer")
+        if wait_for_line written.out '^Writing' "$writer" "a stop while writing: the writing phase" &&
+            interrupt "a stop while writing" "$writer"; then
+            unthrottle
+            status=0
+            wait "$writer" || status=$?
+            [ "$status" = 1 ] && grep -qx "The installer wasn't made." written.out &&
+                grep -qx "The drive won't be usable until you make the installer again." written.out &&
+                [ ! -s written.err ] && pass || fail "a stop while writing: $status $(cat written.out written.err)"
+        else
+            kill "$writer" 2>/dev/null || true
+            unthrottle
+            wait "$writer" 2>/dev/null || true
+        fi
+    else
+        echo "no block I/O control here: the stop while writing is left out"
+    fi
+    detach "$slow"
+else
+    echo "no loop devices here: the stop while writing is left out"
+fi
 
 finish

@@ -131,17 +131,22 @@ write nowhere --server "ftp://127.0.0.1"
 [ "$status" = 1 ] && grep -qx "ftp://127.0.0.1 is not a server address." nowhere.err && pass ||
     fail "not a server address: $(cat nowhere.err)"
 
-# Ctrl-C during a slow download stops the job; no failure box text, the drive untouched.
+# Ctrl-C during a download stops the job; no failure box text, the drive untouched. The server
+# sends the image's first 3000 bytes and then nothing for as long as the job would wait (a
+# minute): the test sees those bytes sent before it stops the job, so the stop always lands
+# while the download is under way.
 rm -rf cache/orvelo-installer
-serve slow --slow 1 --image-only
+serve slow --stall-after 3000 --image-only --sent slow.sent
 rm -f stop.drive; truncate -s 64M stop.drive
 "${orvelo_command[@]}" write --drive stop.drive --server "$url" --dev --yes >stop.out 2>stop.err &
 writer=$!
-sleep 1.5
-kill -INT "$writer"
-status=0; wait "$writer" || status=$?
-[ "$status" = 1 ] && grep -qx "The installer wasn't made." stop.out && [ ! -s stop.err ] && untouched_drive stop && pass ||
-    fail "Ctrl-C: $status $(cat stop.out stop.err)"
+pids+=("$writer")
+if wait_for_line slow.sent "^200 /$image_file " "$writer" "Ctrl-C: the download" &&
+    interrupt "Ctrl-C during a download" "$writer"; then
+    status=0; wait "$writer" || status=$?
+    [ "$status" = 1 ] && grep -qx "The installer wasn't made." stop.out && [ ! -s stop.err ] && untouched_drive stop && pass ||
+        fail "Ctrl-C: $status $(cat stop.out stop.err)"
+fi
 
 serve good
 if ! is_root; then
@@ -211,6 +216,7 @@ truncate -s 64M fifo.drive
 status=0
 "${orvelo_command[@]}" write --drive fifo.drive --yes --server "$url" --dev >fifo.out 2>fifo.err &
 writer=$!
+pids+=("$writer")
 for _ in $(seq 600); do kill -0 "$writer" 2>/dev/null || break; sleep 0.1; done
 kill -KILL "$writer" 2>/dev/null || true
 wait "$writer" || status=$?

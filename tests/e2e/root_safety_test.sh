@@ -26,8 +26,8 @@ refused() {
 
 # --- Devices stacked over each other ---------------------------------------------------------
 truncate -s 64M lower.img upper.img
-lower=$(attach lower.img)
-upper=$(attach "$lower")           # a loop device over a loop device
+attach lower lower.img
+attach upper "$lower" # a loop device over a loop device
 mkfs.ext4 -q "$upper"
 mkdir -p mnt
 # In a mount namespace of its own (the test's mounts stay out of the machine's): the upper device
@@ -54,11 +54,11 @@ refused held "$lower is in use: $upper is built on it. Take that device down and
 
 # A loop device over a swap area, and the swap area itself.
 truncate -s 16M swap.img
-swap=$(attach swap.img)
+attach swap swap.img
 mkswap -q "$swap" >/dev/null 2>&1 || mkswap "$swap" >/dev/null
+swaps+=("$swap")
 if swapon "$swap" 2>/dev/null; then
-    swaps+=("$swap")
-    over_swap=$(attach "$swap")
+    attach over_swap "$swap"
     refused swap-beneath "$over_swap is in use: $swap is an active swap area. Turn it off (swapoff) and try again." \
         --drive "$over_swap" --any-disk
     # An active swap area is one of the system's own disks, as `orvelo list` says too.
@@ -71,7 +71,7 @@ fi
 # A drive file attached to a loop device (and mounted there) is in use; the file keeps its bytes.
 truncate -s 64M attached.img
 mkfs.ext4 -q attached.img
-attached=$(attach attached.img)
+attach attached attached.img
 attached_before=$(sha256sum <attached.img)
 refused attached-file "$work/attached.img is in use: $attached is attached to it. Detach it (losetup -d) and try again." \
     --drive attached.img
@@ -98,8 +98,8 @@ fi
 
 # --- A second account ------------------------------------------------------------------------
 account="orvt$$"
-useradd -m -d "$work/home-$account" "$account"
 accounts+=("$account")
+useradd -m -d "$work/home-$account" "$account"
 home="$work/home-$account"
 chmod 755 "$home"
 chmod 711 "$work"
