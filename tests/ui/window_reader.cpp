@@ -34,6 +34,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/unicode.h"
@@ -298,41 +299,8 @@ int show_other_window(DWORD seconds) {
     return 0;
 }
 
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-    if (argc > 2 && std::wstring(argv[1]) == L"manifest") {
-        return print_manifest(argv[2]);
-    }
-    if (argc > 2 && std::wstring(argv[1]) == L"watch-live") {
-        return watch_live_region(static_cast<DWORD>(_wtoi(argv[2])));
-    }
-    if (argc > 2 && std::wstring(argv[1]) == L"other-window") {
-        return show_other_window(static_cast<DWORD>(_wtoi(argv[2])));
-    }
-    const HWND main = FindWindowW(L"OrveloInstaller", nullptr);
-    if (main == nullptr) {
-        std::fputs("{\"window\":null}\n", stdout);
-        return 3;
-    }
-    if (argc > 1 && std::wstring(argv[1]) == L"close") {
-        return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
-    }
-    if (argc > 1 && std::wstring(argv[1]) == L"post-end") {
-        return PostMessageW(main, WM_APP, 0, 0) ? 0 : 1;
-    }
-    if (argc > 1 && std::wstring(argv[1]) == L"end-session") {
-        DWORD_PTR result = 0;
-        const bool answered = SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF,
-                                                  SMTO_ABORTIFHUNG, 10000, &result) != 0;
-        std::printf("{\"answered\":%s}\n", answered ? "true" : "false");
-        return 0;
-    }
-    if (argc > 1 && std::wstring(argv[1]) == L"query-end") {
-        const LRESULT answer = send(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
-        std::printf("{\"answer\":%d}\n", static_cast<int>(answer));
-        return 0;
-    }
+// One pass over the window: everything below but the "settled" flag, in the order read.
+std::string read_window(HWND main) {
     DWORD process = 0;
     const DWORD thread = GetWindowThreadProcessId(main, &process);
 
@@ -401,7 +369,63 @@ int wmain(int argc, wchar_t** argv) {
         out += i == 0 ? "" : ",";
         out += box_json(search.boxes[i]);
     }
-    out += "]}\n";
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    out += "]";
+    return out;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc > 2 && std::wstring(argv[1]) == L"manifest") {
+        return print_manifest(argv[2]);
+    }
+    if (argc > 2 && std::wstring(argv[1]) == L"watch-live") {
+        return watch_live_region(static_cast<DWORD>(_wtoi(argv[2])));
+    }
+    if (argc > 2 && std::wstring(argv[1]) == L"other-window") {
+        return show_other_window(static_cast<DWORD>(_wtoi(argv[2])));
+    }
+    const HWND main = FindWindowW(L"OrveloInstaller", nullptr);
+    if (main == nullptr) {
+        std::fputs("{\"window\":null}\n", stdout);
+        return 3;
+    }
+    if (argc > 1 && std::wstring(argv[1]) == L"close") {
+        return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
+    }
+    if (argc > 1 && std::wstring(argv[1]) == L"post-end") {
+        return PostMessageW(main, WM_APP, 0, 0) ? 0 : 1;
+    }
+    if (argc > 1 && std::wstring(argv[1]) == L"end-session") {
+        DWORD_PTR result = 0;
+        const bool answered = SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF,
+                                                  SMTO_ABORTIFHUNG, 10000, &result) != 0;
+        std::printf("{\"answered\":%s}\n", answered ? "true" : "false");
+        return 0;
+    }
+    if (argc > 1 && std::wstring(argv[1]) == L"query-end") {
+        const LRESULT answer = send(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+        std::printf("{\"answer\":%d}\n", static_cast<int>(answer));
+        return 0;
+    }
+    // A pass reads one value after another while the window goes on working, so a pass that
+    // spans one of its updates mixes the state before it with the state after it (a status line
+    // of one phase beside the bar of the next). Passes are repeated until two in a row agree:
+    // the window changes its state as a whole within one message, and every value is read
+    // through its thread, so two equal passes show a state that it really had. Up to 10 s.
+    std::string previous = read_window(main);
+    bool settled = false;
+    const ULONGLONG deadline = GetTickCount64() + 10000;
+    while (!settled && GetTickCount64() < deadline) {
+        if (FindWindowW(L"OrveloInstaller", nullptr) != main) {
+            std::fputs("{\"window\":null}\n", stdout);
+            return 3;
+        }
+        std::string current = read_window(main);
+        settled = current == previous;
+        previous = std::move(current);
+    }
+    previous += settled ? ",\"settled\":true}\n" : ",\"settled\":false}\n";
+    std::fwrite(previous.data(), 1, previous.size(), stdout);
     return 0;
 }

@@ -105,10 +105,18 @@ class Harness:
             time.sleep(0.5)
 
     def state(self):
-        result = self.tool("the inspector", self.args.inspector, ok=(0, 3))
-        if result.returncode == 3:
-            return {"window": None}
-        state = json.loads(result.stdout.decode("utf-8"))
+        """The window as it stood at one moment: the inspector repeats its reads until two in a
+        row agree, and says when they never did within its 10 s; the read is then made anew."""
+        deadline = time.monotonic() + 60
+        while True:
+            result = self.tool("the inspector", self.args.inspector, ok=(0, 3))
+            if result.returncode == 3:
+                return {"window": None}
+            state = json.loads(result.stdout.decode("utf-8"))
+            if state.pop("settled"):
+                break
+            check(time.monotonic() < deadline,
+                  "the window never held still for two of the inspector's reads in a row", state)
         for box in state.get("boxes", []):
             box["text"] = box["text"].replace("\r\n", "\n")
         return state
