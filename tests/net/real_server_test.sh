@@ -2,17 +2,24 @@
 # https_get through the system's real HTTP stack (libcurl natively, WinHTTP under Wine) against
 # the local update server: the body, the limit, the status rule, a refused connection, a body
 # broken off, stops, progress; then HTTPS with a test certificate that the system store trusts.
-#   real_server_test.sh PROBE [RUNNER]   (RUNNER: tools/wine-exec for the Windows probe)
+#   real_server_test.sh PROBE [RUNNER TRUST_TOOL]
+# (RUNNER: tools/wine-exec for the Windows probe; TRUST_TOOL: trust_authority.exe, which puts the
+# test authority into the Wine prefix's own Root store and takes it out again)
 set -euo pipefail
 probe=$1
 runner=${2:-}
+trust_tool=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 server_tool="$here/../../tools/update-server"
 work=$(mktemp -d)
 pids=()
 anchor=/usr/local/share/ca-certificates/orvelo-test-authority.crt
+trusted=""
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    if [ -n "$trusted" ]; then
+        $runner "$trust_tool" remove "$trusted" || echo "the test authority stays in the prefix's store"
+    fi
     if [ -f "$anchor" ]; then
         rm -f "$anchor"
         update-ca-certificates --fresh >/dev/null 2>&1 || true
@@ -20,6 +27,8 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 failures=0
 passes=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -35,8 +44,14 @@ start_server() {
     local name=$1; shift
     rm -f "$work/$name.port"
     python3 "$server_tool" "$work/site" --port-file "$work/$name.port" --lifetime 300 "$@" &
-    pids+=($!)
-    for _ in $(seq 100); do [ -s "$work/$name.port" ] && break; sleep 0.05; done
+    local server=$!
+    pids+=("$server")
+    # The server writes its port once it listens; a loaded machine may take a while to start it.
+    for _ in $(seq 600); do
+        [ -s "$work/$name.port" ] || ! kill -0 "$server" 2>/dev/null && break
+        sleep 0.1
+    done
+    [ -s "$work/$name.port" ] || { echo "the update server for $name did not start"; exit 1; }
     port=$(cat "$work/$name.port")
 }
 
@@ -106,6 +121,13 @@ if [ "$(id -u)" = 0 ] && command -v update-ca-certificates >/dev/null; then
         -extfile ext.cnf -out server.crt 2>/dev/null
     cp ca.crt "$anchor"
     update-ca-certificates >/dev/null 2>&1
+    # Wine copies the host's authorities into the prefix on its own schedule: a request made
+    # before it did so fails the handshake (12157), as was seen on a loaded machine. The
+    # prefix's own store trusts the authority at once.
+    if [ -n "$trust_tool" ]; then
+        trusted="$work/ca.crt"
+        $runner "$trust_tool" add "$trusted"
+    fi
     start_server tls --tls server.crt server.key
     expect "https://localhost:$port" /installer/latest 65536 0 "body 65536"
     expect "https://localhost:$port" /installer/blob 300000 0 "body 300000"
