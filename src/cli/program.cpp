@@ -317,13 +317,21 @@ int write_drive(CommandLine options, const std::filesystem::path& root) {
     os::set_disk_check(CLI_DISK_NUMBER, is_confirmed_drive);
     os::set_job_end_handler(on_job_end);
     os::set_stop_query(stop_is_requested);
-    signal(SIGINT, on_interrupt);
 
+    // The stop signals are taken once the job has begun: beginning a job clears its stop
+    // request, and a stop that arrived before would be lost. Ctrl-C, a termination and the
+    // terminal's hang-up all stop the job the same way, with the same lines.
     begin_job(job_status, drive);
+    constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+    for (const int stop_signal : STOP_SIGNALS) {
+        signal(stop_signal, on_interrupt);
+    }
     std::thread worker(run_install_job, &front_end);
     follow_job();
     worker.join();
-    signal(SIGINT, SIG_DFL);
+    for (const int stop_signal : STOP_SIGNALS) {
+        signal(stop_signal, SIG_DFL);
+    }
 
     const JobOutcome outcome = read_job_outcome(job_status);
     if (outcome.phase == JobPhase::Succeeded) {

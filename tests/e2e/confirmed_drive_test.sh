@@ -86,37 +86,87 @@ if wait_for_line silent.log '^/installer/latest$' "$writer" "a stop during silen
         fail "a stop during silence: $status after $elapsed_ms ms: $(cat stop.out stop.err)"
 fi
 
-# Ctrl-C once writing began: the job stops, and the user is told that the drive is now unusable.
-# The drive is a loop device whose writes the test slows to 64 KiB/s, so that writing lasts
-# minutes, however fast the machine; once the stop is sent, the drive runs free again, the
-# write under way ends and the job sees the stop.
+# Ctrl-C once writing began, a termination and a hang-up: the job stops, and the user is told
+# that the drive is now unusable. The drive is a loop device whose writes the test slows to
+# 64 KiB/s, so that writing lasts minutes, however fast the machine; once the stop is sent, the
+# drive runs free again, the write under way ends and the job sees the stop.
+# Then an output that goes away while the job writes (`| head -1`): the job goes on and
+# succeeds; here the reader is seen gone before the drive runs free, so that the job's later
+# lines meet a closed pipe.
 if have_loop_devices; then
     truncate -s 64M written.img
     attach slow written.img
     if throttle "$slow" 65536; then
+        for stop_signal in INT TERM HUP; do
+            name="a stop by SIG$stop_signal while writing"
+            throttle "$slow" 65536
+            "${throttled[@]}" "${orvelo_command[@]}" write --drive "$slow" --any-disk --image image.img --yes \
+                >written.out 2>written.err &
+            writer=$!
+            pids+=("$writer")
+            if wait_for_line written.out '^Writing' "$writer" "$name: the writing phase" &&
+                interrupt "$name" "$writer" "$stop_signal"; then
+                unthrottle
+                status=0
+                wait "$writer" || status=$?
+                [ "$status" = 1 ] && grep -qx "The installer wasn't made." written.out &&
+                    grep -qx "The drive won't be usable until you make the installer again." written.out &&
+                    [ ! -s written.err ] && pass || fail "$name: $status $(cat written.out written.err)"
+            else
+                kill -KILL "$writer" 2>/dev/null || true
+                unthrottle
+                wait "$writer" 2>/dev/null || true
+            fi
+        done
+
+        throttle "$slow" 65536
+        rm -f lines.fifo; mkfifo lines.fifo
         "${throttled[@]}" "${orvelo_command[@]}" write --drive "$slow" --any-disk --image image.img --yes \
-            >written.out 2>written.err &
+            >lines.fifo 2>closed-pipe.err &
         writer=$!
         pids+=("$writer")
-        if wait_for_line written.out '^Writing' "$writer" "a stop while writing: the writing phase" &&
-            interrupt "a stop while writing" "$writer"; then
-            unthrottle
-            status=0
-            wait "$writer" || status=$?
-            [ "$status" = 1 ] && grep -qx "The installer wasn't made." written.out &&
-                grep -qx "The drive won't be usable until you make the installer again." written.out &&
-                [ ! -s written.err ] && pass || fail "a stop while writing: $status $(cat written.out written.err)"
-        else
-            kill "$writer" 2>/dev/null || true
-            unthrottle
-            wait "$writer" 2>/dev/null || true
-        fi
+        head -1 <lines.fifo >closed-pipe.out
+        unthrottle
+        status=0
+        wait "$writer" || status=$?
+        [ "$status" = 0 ] && [ -s closed-pipe.out ] && [ ! -s closed-pipe.err ] &&
+            sgdisk -v "$slow" | grep -q '^No problems found' && pass ||
+            fail "an output closed while writing: $status $(cat closed-pipe.out closed-pipe.err)"
+
+        # Standard output closed from the start (`>&-`): while the job writes the drive, its
+        # descriptor 1 is /dev/null, not the drive, the image or a folder that took the number.
+        throttle "$slow" 65536
+        "${throttled[@]}" "${orvelo_command[@]}" write --drive "$slow" --any-disk --image image.img --yes \
+            >&- 2>closed-out.err &
+        writer=$!
+        pids+=("$writer")
+        for _ in $(seq 1200); do
+            ls -l "/proc/$writer/fd" 2>/dev/null | grep -q " -> $slow\$" || ! kill -0 "$writer" 2>/dev/null && break
+            sleep 0.1
+        done
+        output_descriptor=$(readlink "/proc/$writer/fd/1" || echo none)
+        unthrottle
+        status=0
+        wait "$writer" || status=$?
+        [ "$status" = 0 ] && [ "$output_descriptor" = /dev/null ] && [ ! -s closed-out.err ] &&
+            sgdisk -v "$slow" | grep -q '^No problems found' && pass ||
+            fail "standard output closed: $status, descriptor 1 was $output_descriptor: $(cat closed-out.err)"
     else
-        echo "no block I/O control here: the stop while writing is left out"
+        echo "no block I/O control here: the stops while writing are left out"
     fi
     detach "$slow"
 else
-    echo "no loop devices here: the stop while writing is left out"
+    echo "no loop devices here: the stops while writing are left out"
 fi
+
+# Standard output closed from the start (`>&-`): no drive, image or file takes its number, so
+# the progress lines go nowhere and the drive holds the installer alone.
+truncate -s 64M closed.img
+cp image.img image.before
+status=0
+"$orvelo" write --drive closed.img --image image.img --yes >&- 2>closed.err || status=$?
+[ "$status" = 0 ] && [ ! -s closed.err ] && sgdisk -v closed.img | grep -q '^No problems found' &&
+    ! grep -q -a "Writing\|Checking" closed.img && cmp -s image.img image.before && pass ||
+    fail "standard output closed: $status $(cat closed.err)"
 
 finish

@@ -96,30 +96,36 @@ detach() {
 # throttle DEVICE BYTES_PER_SECOND: a block I/O control group of the test's own, in which writes
 # to DEVICE go at most that fast; sets `throttled` to a command prefix that runs a program in it
 # (the prefix execs, so $! is still the program's id). Makes a job's writing last as long as the
-# test needs, whatever the machine's speed; `unthrottle DEVICE` lets it run free again. Fails
-# (status 1) where the machine offers no such control.
+# test needs, whatever the machine's speed; `unthrottle` lets it run free again, and a later
+# call sets a new rate in the same group. Fails (status 1) where the machine offers no such
+# control.
+throttle_group=""
 throttle() {
-    local device=$1 rate=$2 number group=""
+    local device=$1 rate=$2 number
     number=$(lsblk -dno MAJ:MIN "$device" | tr -d ' ')
     if [ -f /sys/fs/cgroup/blkio/blkio.throttle.write_bps_device ]; then
-        group=/sys/fs/cgroup/blkio/orvelo-test-$$
-        mkdir "$group" || return 1
-        groups+=("$group")
-        echo "$number $rate" >"$group/blkio.throttle.write_bps_device" || return 1
-        throttle_rule="$group/blkio.throttle.write_bps_device"
+        if [ -z "$throttle_group" ]; then
+            throttle_group=/sys/fs/cgroup/blkio/orvelo-test-$$
+            groups+=("$throttle_group")
+            mkdir "$throttle_group" || return 1
+        fi
+        throttle_rule="$throttle_group/blkio.throttle.write_bps_device"
+        echo "$number $rate" >"$throttle_rule" || return 1
         throttle_off="$number 0"
     elif grep -qw io /sys/fs/cgroup/cgroup.controllers 2>/dev/null; then
-        echo +io >/sys/fs/cgroup/cgroup.subtree_control 2>/dev/null || true
-        group=/sys/fs/cgroup/orvelo-test-$$
-        mkdir "$group" || return 1
-        groups+=("$group")
-        echo "$number wbps=$rate" >"$group/io.max" || return 1
-        throttle_rule="$group/io.max"
+        if [ -z "$throttle_group" ]; then
+            echo +io >/sys/fs/cgroup/cgroup.subtree_control 2>/dev/null || true
+            throttle_group=/sys/fs/cgroup/orvelo-test-$$
+            groups+=("$throttle_group")
+            mkdir "$throttle_group" || return 1
+        fi
+        throttle_rule="$throttle_group/io.max"
+        echo "$number wbps=$rate" >"$throttle_rule" || return 1
         throttle_off="$number wbps=max"
     else
         return 1
     fi
-    throttled=(sh -c 'echo $$ >"$0/cgroup.procs" && exec "$@"' "$group")
+    throttled=(sh -c 'echo $$ >"$0/cgroup.procs" && exec "$@"' "$throttle_group")
 }
 unthrottle() {
     echo "$throttle_off" >"$throttle_rule"
@@ -143,10 +149,11 @@ wait_for_line() {
     return 1
 }
 
-# interrupt NAME PID: Ctrl-C for the program PID. A program that already ended cannot be
-# stopped: that is the test's failure, said as such (never a shell error under `set -e`).
+# interrupt NAME PID [SIGNAL]: Ctrl-C (or SIGNAL) for the program PID. A program that already
+# ended cannot be stopped: that is the test's failure, said as such (never a shell error under
+# `set -e`).
 interrupt() {
-    kill -INT "$2" 2>/dev/null && return 0
+    kill -"${3:-INT}" "$2" 2>/dev/null && return 0
     fail "$1: the job had ended before the stop reached it"
     return 1
 }
