@@ -658,7 +658,7 @@ def focus(h):
             h.keys_to("Orvelo Installer", "Tab")
             state = h.wait_for("Tab moves the focus on",
                                lambda s, moved_from=moved_from: s["focus_id"] != moved_from,
-                               timeout=10)
+                               timeout=30)
         check(state["focus_id"] == 101, "Tab reaches Create", state)
         h.keys_to("Orvelo Installer", "Return")
         h.wait_for("the erase question", box_with("Erase this drive?"))
@@ -700,7 +700,7 @@ def focus_is(h, what, focus_id, default_button=None):
         other = QUIT if default_button == CREATE else CREATE
         c = controls(s)
         return c[default_button]["style"] & 0xF == 1 and c[other]["style"] & 0xF == 0
-    return h.wait_for(what, reached, timeout=10)
+    return h.wait_for(what, reached, timeout=30)
 
 
 def keyboard(h):
@@ -727,7 +727,7 @@ def keyboard(h):
         check(found.split(), "the other window is shown")
         h.xdotool("mousemove", "--sync", "170", "120")
         h.xdotool("click", "1")
-        h.wait_for("the installer deactivated", lambda s: s["focus_id"] == -1, timeout=10)
+        h.wait_for("the installer deactivated", lambda s: s["focus_id"] == -1, timeout=30)
         x, y, width, _ = h.state()["window"]["client"]
         h.xdotool("mousemove", "--sync", str(x + width // 2), str(y + 8))
         h.xdotool("click", "1")
@@ -748,7 +748,7 @@ def keyboard(h):
     # by itself: waiting for it on Quit times out then.
     h.wait_for("the empty list, the focus moved to Quit before the drop-down was disabled",
                lambda s: controls(s)[STATUS]["text"] == PLUG_IN and s["focus_id"] == 102 and
-               not controls(s)[COMBO]["enabled"], timeout=10)
+               not controls(s)[COMBO]["enabled"], timeout=30)
     h.keys_to("Orvelo Installer", "Tab")
     focus_is(h, "Tab keeps working on Quit", 102)
 
@@ -799,6 +799,20 @@ class LiveWatcher:
         except queue.Empty:
             raise Failure("no live-region event: " + what)
         return json.loads(line)["text"]
+
+    def until(self, text, what, timeout=60):
+        """The events up to and including the first whose text is `text`, as they come: the
+        hook runs in a process of its own, and on a loaded machine its lines may come late."""
+        events = []
+        deadline = time.monotonic() + timeout
+        while not events or events[-1]["text"] != text:
+            try:
+                line = self.lines.get(timeout=max(0.1, deadline - time.monotonic()))
+            except queue.Empty:
+                raise Failure("no live-region event with %r (%s); seen: %s" % (text, what, events))
+            if line.strip():
+                events.append(json.loads(line))
+        return events
 
     def rest(self):
         """Ends the hook; gives the events not read yet."""
@@ -853,8 +867,7 @@ def live_region(h):
             outcome = "The installer wasn't made."
         if ending == "success":
             state = h.wait_for("idle again", idle_with_drive)
-        time.sleep(1)
-        events = watcher.rest()
+        events = watcher.until(outcome, ending) + watcher.rest()
         texts = [e["text"] for e in events]
         check(events and all(e["id"] == 0 for e in events), "only the status line raises them: "
               "%s" % events)
