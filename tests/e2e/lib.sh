@@ -15,10 +15,17 @@ accounts=()   # accounts made by the test: removed with their homes
 swaps=()      # active swap areas: turned off
 groups=()     # control groups made by the test: removed once their processes have ended
 cleanup() {
-    local i group
+    local i group live
     trap - EXIT INT TERM HUP
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    # Only the recorded processes that still run as this shell's children are ended: the id of
+    # one that ended and was waited for may belong to another program by now.
+    live=" $(jobs -p | tr '\n' ' ') "
+    for pid in "${pids[@]}"; do
+        [[ $live == *" $pid "* ]] && kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${pids[@]}"; do
+        [[ $live == *" $pid "* ]] && wait "$pid" 2>/dev/null || true
+    done
     for area in "${swaps[@]}"; do swapoff "$area" 2>/dev/null || true; done
     for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do umount "${mounts[i]}" 2>/dev/null || true; done
     for ((i = ${#loops[@]} - 1; i >= 0; i--)); do
