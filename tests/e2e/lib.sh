@@ -172,13 +172,6 @@ start_server() {
     rm -f "$name.port"
     python3 "$tools/update-server" "$folder" --port-file "$name.port" --log "$name.log" \
         --lifetime 300 "$@" &
-    local server=$!
-    pids+=("$server")
-    # The server writes its port once it listens; a loaded machine may take a while to start it.
-    for _ in $(seq 600); do
-        [ -s "$name.port" ] || ! kill -0 "$server" 2>/dev/null && break
-        sleep 0.1
-    done
-    [ -s "$name.port" ] || { echo "the update server for $name did not start"; exit 1; }
-    url="http://127.0.0.1:$(cat "$name.port")"
+    pids+=($!)
+    url="http://127.0.0.1:$("$tools/wait-for-port" "$name.port" $!)"
 }

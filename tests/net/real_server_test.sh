@@ -44,15 +44,8 @@ start_server() {
     local name=$1; shift
     rm -f "$work/$name.port"
     python3 "$server_tool" "$work/site" --port-file "$work/$name.port" --lifetime 300 "$@" &
-    local server=$!
-    pids+=("$server")
-    # The server writes its port once it listens; a loaded machine may take a while to start it.
-    for _ in $(seq 600); do
-        [ -s "$work/$name.port" ] || ! kill -0 "$server" 2>/dev/null && break
-        sleep 0.1
-    done
-    [ -s "$work/$name.port" ] || { echo "the update server for $name did not start"; exit 1; }
-    port=$(cat "$work/$name.port")
+    pids+=($!)
+    port=$("$here/../../tools/wait-for-port" "$work/$name.port" $!)
 }
 
 # expect URL PATH LIMIT STOP EXPECTED_FIRST_LINE [EXPECTED_PROGRESS]

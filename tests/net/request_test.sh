@@ -38,8 +38,7 @@ start_server() {
     : >"$name.wire"
     python3 "$server_tool" site --port-file "$name.port" --wire "$name.wire" --lifetime 300 "$@" &
     pids+=($!)
-    for _ in $(seq 100); do [ -s "$name.port" ] && break; sleep 0.05; done
-    port=$(cat "$name.port")
+    port=$("$here/../../tools/wait-for-port" "$name.port" $!)
 }
 # get URL PATH LIMIT: the probe's first line in $first, its progress line in $progress.
 get() {

@@ -33,10 +33,10 @@ file_size=$(stat -c %s "$work/site/$image_file")
 python3 "$tools/update-server" "$work/site" --port-file "$work/port" --lifetime 600 \
     --cut-after 3000 --cuts 2 --image-only --sent "$work/sent" &
 server=$!
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
+port=$("$tools/wait-for-port" "$work/port" "$server")
 
 # The window test leaves the drive file in its work folder (the value of --work).
-python3 "$@" download --server "http://127.0.0.1:$(cat "$work/port")"
+python3 "$@" download --server "http://127.0.0.1:$port"
 drive_folder=""
 while [ $# -gt 0 ]; do
     [ "$1" = "--work" ] && drive_folder=$2
