@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -27,6 +28,9 @@ class ReservedSink final : public ByteSink {
     [[nodiscard]] Status write(std::span<const u8> bytes) override {
         if (bytes.size() > out_.capacity() - written_) {
             return fail(std::string(msg::INFLATE_LARGER_THAN_STATED));
+        }
+        if (bytes.empty()) {  // an empty stored block: nothing to copy, and maybe no buffer yet
+            return {};
         }
         grow_to(written_ + bytes.size());
         if (bytes.data() != out_.data() + written_) {
@@ -74,6 +78,11 @@ JobResult<std::vector<u8>> unpack_image(std::span<const u8> compressed,
         return damaged;
     }
     if (!same_digest(sha256(compressed), expected.file_sha256)) {
+        return damaged;
+    }
+    // The buffer holds the image and the decoder's slack; a stated size so large that the sum
+    // wraps round would reserve next to nothing, and no real image is that large.
+    if (expected.image_size > std::numeric_limits<std::size_t>::max() - WINDOW_SLACK_BYTES) {
         return damaged;
     }
     std::vector<u8> image;

@@ -113,5 +113,19 @@ TEST(UnpackImage, IsDamagedWhenAnyCheckFails) {
     }
 }
 
+// A stated size so close to the largest number that the buffer's size, with the decoder's slack,
+// wraps round to nothing: refused, never a buffer of no memory that an empty block writes into.
+TEST(UnpackImage, IsDamagedWhenTheBufferSizeWouldWrapRound) {
+    DeflateWriter w;
+    w.stored(true, "");
+    const std::vector<u8> file = w.bytes();
+    const std::vector<u8> nothing;
+    const ExpectedImage expected{file.size(), digest_of(file), std::numeric_limits<u64>::max() - 31,
+                                 digest_of(nothing)};
+    const JobResult<std::vector<u8>> image = unpack_image(file, expected);
+    ASSERT_FALSE(image);
+    EXPECT_EQ(image.error(), JobError::Damaged);
+}
+
 }  // namespace
 }  // namespace orvelo
