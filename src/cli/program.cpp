@@ -20,17 +20,17 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "cli/drive_from_path.h"
-#include "cli/system_drives.h"
-#include "cli/terminal_text.h"
 #include "core/format.h"
 #include "core/job_status.h"
 #include "core/messages.h"
 #include "core/progress_display.h"
 #include "core/settings.h"
+#include "core/terminal_text.h"
 #include "core/text.h"
 #include "crypto/sha256.h"
 #include "crypto/signed_document.h"
+#include "drive/linux/drive_from_path.h"
+#include "drive/linux/system_drives.h"
 #include "job/drive_identity.h"
 #include "job/install_job.h"
 #include "job/release_manifest.h"
@@ -39,6 +39,12 @@
 
 namespace orvelo::cli {
 namespace {
+
+using linux_drive::CLI_DISK_NUMBER;
+using linux_drive::Descriptor;
+using linux_drive::DriveIdentity;
+using linux_drive::PathDrive;
+using linux_drive::SystemDisk;
 
 constexpr int EXIT_DONE = 0;
 constexpr int EXIT_FAILED = 1;
@@ -77,7 +83,8 @@ void on_interrupt(int) {
 // Before anything is locked: the drive must still be the confirmed one, and still free. It is
 // asked through the descriptor that the path led to at the confirmation, never by name.
 Status confirm_drive(const DriveCandidate&) {
-    Status same = confirm_path_drive(confirmed->drive, confirmed->any_disk, confirmed->root);
+    Status same =
+        linux_drive::confirm_path_drive(confirmed->drive, confirmed->any_disk, confirmed->root);
     if (!same && same.error().text == format(msg::DRIVE_REPLACED, confirmed->drive.drive.label)) {
         drive_replaced.store(true);
     }
@@ -92,7 +99,7 @@ bool stop_is_requested() {
 // opened for writing, from which on the drive is changed.
 bool is_confirmed_drive(int fd) {
     DriveIdentity now;
-    if (identity_of(fd, confirmed->root, now) && now == confirmed->drive.identity) {
+    if (linux_drive::identity_of(fd, confirmed->root, now) && now == confirmed->drive.identity) {
         if ((fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY) {
             drive_opened_for_writing.store(true);
         }
@@ -149,7 +156,7 @@ std::string drive_line(const SystemDisk& disk) {
 
 std::vector<SystemDisk> offered_drives(const std::filesystem::path& root) {
     std::vector<SystemDisk> offered;
-    for (SystemDisk& disk : system_disks(root)) {
+    for (SystemDisk& disk : linux_drive::system_disks(root)) {
         if (disk.offered()) {
             offered.push_back(std::move(disk));
         }
@@ -290,7 +297,8 @@ int write_drive(CommandLine options, const std::filesystem::path& root) {
         }
         options.drive_path = std::move(*picked);
     }
-    Result<PathDrive> picked = drive_from_path(options.drive_path, options.any_disk, root);
+    Result<PathDrive> picked =
+        linux_drive::drive_from_path(options.drive_path, options.any_disk, root);
     if (!picked) {
         print(stderr, line_of(picked.error().text));
         return EXIT_FAILED;

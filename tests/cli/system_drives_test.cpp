@@ -1,7 +1,7 @@
 // The drives `orvelo list` offers and the --drive checks, on small machines laid out as sysfs
 // and /proc trees: each is read through the library and through a test build of the program
 // that is given the machine's root.
-#include "cli/system_drives.h"
+#include "drive/linux/system_drives.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace orvelo::cli {
+namespace orvelo::linux_drive {
 namespace {
 
 namespace fs = std::filesystem;
@@ -536,4 +536,4 @@ TEST(SystemDrives, LabelsFromTheDeviceAreEscaped) {
 }
 
 }  // namespace
-}  // namespace orvelo::cli
+}  // namespace orvelo::linux_drive

@@ -1,9 +1,9 @@
-#include "cli/terminal_text.h"
+#include "core/terminal_text.h"
 
 #include "core/types.h"
 #include "core/unicode.h"
 
-namespace orvelo::cli {
+namespace orvelo {
 namespace {
 
 bool needs_escape(char32_t cp, bool keep_line_feed) {
@@ -84,4 +84,4 @@ std::string visible_field(std::string_view text) {
     return escaped(text, false);
 }
 
-}  // namespace orvelo::cli
+}  // namespace orvelo

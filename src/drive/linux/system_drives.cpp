@@ -1,4 +1,4 @@
-#include "cli/system_drives.h"
+#include "drive/linux/system_drives.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -9,12 +9,12 @@
 
 #include <sys/stat.h>
 
-#include "cli/terminal_text.h"
 #include "core/format.h"
 #include "core/messages.h"
+#include "core/terminal_text.h"
 #include "core/text.h"
 
-namespace orvelo::cli {
+namespace orvelo::linux_drive {
 namespace {
 
 namespace fs = std::filesystem;
@@ -511,4 +511,4 @@ std::string loop_device_backed_by(const fs::path& root, u64 device, u64 inode) {
     return {};
 }
 
-}  // namespace orvelo::cli
+}  // namespace orvelo::linux_drive

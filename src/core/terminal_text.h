@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace orvelo::cli {
+namespace orvelo {
 
 // `text` with each control character (C0 but the line feed, DEL, C1), each bidirectional
 // control (U+061C, U+200E, U+200F, U+202A..U+202E, U+2066..U+2069) and the line and paragraph
@@ -19,4 +19,4 @@ namespace orvelo::cli {
 // field can never start a line of its own.
 [[nodiscard]] std::string visible_field(std::string_view text);
 
-}  // namespace orvelo::cli
+}  // namespace orvelo

@@ -1,4 +1,4 @@
-#include "cli/drive_from_path.h"
+#include "drive/linux/drive_from_path.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -13,17 +13,17 @@
 #include <deque>
 #include <optional>
 
-#include "cli/system_drives.h"
-#include "cli/terminal_text.h"
 #include "core/format.h"
 #include "core/messages.h"
+#include "core/terminal_text.h"
 #include "core/text.h"
+#include "drive/linux/system_drives.h"
 
 #ifndef BLKGETDISKSEQ
 #define BLKGETDISKSEQ _IOR(0x12, 128, __u64)  // Linux 5.15
 #endif
 
-namespace orvelo::cli {
+namespace orvelo::linux_drive {
 namespace {
 
 namespace fs = std::filesystem;
@@ -279,4 +279,4 @@ Status confirm_path_drive(const PathDrive& confirmed, bool any_disk, const fs::p
                               any_disk);
 }
 
-}  // namespace orvelo::cli
+}  // namespace orvelo::linux_drive

@@ -13,7 +13,7 @@
 #include "core/drive_candidate.h"
 #include "core/error_text.h"
 
-namespace orvelo::cli {
+namespace orvelo::linux_drive {
 
 // One whole disk of sysfs's block class.
 struct SystemDisk {
@@ -74,4 +74,4 @@ struct SystemDisk {
 [[nodiscard]] std::string loop_device_backed_by(const std::filesystem::path& root, u64 device,
                                                 u64 inode);
 
-}  // namespace orvelo::cli
+}  // namespace orvelo::linux_drive

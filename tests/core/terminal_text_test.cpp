@@ -1,10 +1,10 @@
-#include "cli/terminal_text.h"
+#include "core/terminal_text.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-namespace orvelo::cli {
+namespace orvelo {
 namespace {
 
 TEST(VisibleText, EscapesControlsAndDirectionOverrides) {
@@ -51,4 +51,4 @@ TEST(VisibleText, ReadsNothingPastTheEnd) {
 }
 
 }  // namespace
-}  // namespace orvelo::cli
+}  // namespace orvelo

@@ -16,7 +16,7 @@
 #include "core/drive_candidate.h"
 #include "core/error_text.h"
 
-namespace orvelo::cli {
+namespace orvelo::linux_drive {
 
 // The disk number under which the front end registers the drive for the job.
 inline constexpr u32 CLI_DISK_NUMBER = 0;
@@ -96,4 +96,4 @@ struct PathDrive {
 // the label through sysfs under `root`); false when it cannot be read.
 [[nodiscard]] bool identity_of(int fd, const std::filesystem::path& root, DriveIdentity& identity);
 
-}  // namespace orvelo::cli
+}  // namespace orvelo::linux_drive
