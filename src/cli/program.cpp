@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -27,13 +28,16 @@
 #include "core/settings.h"
 #include "core/terminal_text.h"
 #include "core/text.h"
+#include "core/unicode.h"
 #include "crypto/sha256.h"
 #include "crypto/signed_document.h"
 #include "drive/linux/drive_from_path.h"
 #include "drive/linux/system_drives.h"
 #include "job/drive_identity.h"
+#include "job/image_cache.h"
 #include "job/install_job.h"
 #include "job/release_manifest.h"
+#include "os/file.h"
 #include "os/posix/storage_posix.h"
 #include "os/posix/system_posix.h"
 
@@ -58,15 +62,39 @@ std::mutex job_end_mutex;
 std::condition_variable job_end_signal;
 bool job_ended = false;
 
-// The drive that the user confirmed, how it was allowed, and what became of it.
+// The drive that the user confirmed, how it was allowed, and what became of it. The job's
+// identity checks carry it; it lives as long as the job.
 struct Confirmed {
     PathDrive drive;
     bool any_disk = false;
     std::filesystem::path root;
+    std::atomic<bool> replaced{false};
+    std::atomic<bool> opened_for_writing{false};
+
+    // Before anything is locked: the drive must still be the confirmed one, and still free. It
+    // is asked through the descriptor that the path led to at the confirmation, never by name.
+    Status before_locking() {
+        Status same = linux_drive::confirm_path_drive(drive, any_disk, root);
+        if (!same && same.error().text == format(msg::DRIVE_REPLACED, drive.drive.label)) {
+            replaced.store(true);
+        }
+        return same;
+    }
+
+    // On the handle opened for writing, from which on the drive is changed.
+    Status on_open_disk(os::Handle disk) {
+        const int fd = static_cast<int>(static_cast<std::uintptr_t>(disk));
+        DriveIdentity now;
+        if (!linux_drive::identity_of(fd, root, now) || now != drive.identity) {
+            replaced.store(true);
+            return fail(format(msg::DRIVE_REPLACED, drive.drive.label));
+        }
+        if ((fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY) {
+            opened_for_writing.store(true);
+        }
+        return {};
+    }
 };
-Confirmed* confirmed = nullptr;
-std::atomic<bool> drive_replaced{false};
-std::atomic<bool> drive_opened_for_writing{false};
 
 void on_job_end(os::WindowHandle) {
     {
@@ -80,33 +108,8 @@ void on_interrupt(int) {
     request_stop(job_status);
 }
 
-// Before anything is locked: the drive must still be the confirmed one, and still free. It is
-// asked through the descriptor that the path led to at the confirmation, never by name.
-Status confirm_drive(const DriveCandidate&) {
-    Status same =
-        linux_drive::confirm_path_drive(confirmed->drive, confirmed->any_disk, confirmed->root);
-    if (!same && same.error().text == format(msg::DRIVE_REPLACED, confirmed->drive.drive.label)) {
-        drive_replaced.store(true);
-    }
-    return same;
-}
-
 bool stop_is_requested() {
     return is_stop_requested(job_status);
-}
-
-// The seam's check on a handle of the drive: one opened to find its partitions, and the one
-// opened for writing, from which on the drive is changed.
-bool is_confirmed_drive(int fd) {
-    DriveIdentity now;
-    if (linux_drive::identity_of(fd, confirmed->root, now) && now == confirmed->drive.identity) {
-        if ((fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY) {
-            drive_opened_for_writing.store(true);
-        }
-        return true;
-    }
-    drive_replaced.store(true);
-    return false;
 }
 
 // Writes our own bytes (the terminal's cursor controls among them) unchanged.
@@ -147,6 +150,26 @@ bool ask_to_erase(const PathDrive& picked) {
         return false;
     }
     return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+// Whether the drive file lies in the installer's own cache folder, whose files the job renames
+// and deletes as its own: the folder and the file's are compared by their numbers.
+bool in_cache_folder(const PathDrive& picked) {
+    std::array<char16_t, os::TEMP_PATH_UNITS> home{};
+    const u32 units = os::cache_home(home);
+    const std::optional<std::string> file = linux_drive::path_now(picked);
+    if (units == 0 || units >= home.size() || !file) {
+        return false;
+    }
+    std::u16string folder(home.data(), units);
+    folder.append(CACHE_FOLDER_NAME);
+    std::string folder_path = wide_to_utf8(folder);
+    std::replace(folder_path.begin(), folder_path.end(), '\\', '/');  // as the seam reads it
+    const std::string parent = std::filesystem::path(*file).parent_path().string();
+    struct stat cache {};
+    struct stat holder {};
+    return stat(folder_path.c_str(), &cache) == 0 && stat(parent.c_str(), &holder) == 0 &&
+           cache.st_dev == holder.st_dev && cache.st_ino == holder.st_ino;
 }
 
 std::string drive_line(const SystemDisk& disk) {
@@ -303,8 +326,11 @@ int write_drive(CommandLine options, const std::filesystem::path& root) {
         print(stderr, line_of(picked.error().text));
         return EXIT_FAILED;
     }
+    if (picked->is_file && in_cache_folder(*picked)) {
+        print(stderr, line_of(format(msg::IN_CACHE_FOLDER, picked->real_path)));
+        return EXIT_FAILED;
+    }
     JobFrontEnd front_end;
-    front_end.drive_access = DriveAccess{{confirm_drive, nullptr}, LINUX_DRIVE_TEXTS};
     if (options.image_path) {
         Result<JobImage> image = read_local_image(*options.image_path, picked->drive);
         if (!image) {
@@ -318,11 +344,18 @@ int write_drive(CommandLine options, const std::filesystem::path& root) {
         return EXIT_FAILED;
     }
     const DriveCandidate drive = picked->drive;
-    Confirmed confirmation{std::move(*picked), options.any_disk, root};
-    confirmed = &confirmation;
+    Confirmed confirmed{std::move(*picked), options.any_disk, root};
+    front_end.drive_access =
+        DriveAccess{{[&confirmed](const DriveCandidate&) { return confirmed.before_locking(); },
+                     [&confirmed](os::Handle disk, const DriveCandidate&) {
+                         return confirmed.on_open_disk(disk);
+                     }},
+                    LINUX_DRIVE_TEXTS};
     store_settings(options.job_arguments, settings_lock, settings);
-    os::register_disk(CLI_DISK_NUMBER, confirmation.drive.reopen_path());
-    os::set_disk_check(CLI_DISK_NUMBER, is_confirmed_drive);
+    // A block device's claim goes with it: the job's own opens then leave the kernel's exclusive
+    // use to the claim, which holds it from before the question to the end.
+    os::register_disk(CLI_DISK_NUMBER, confirmed.drive.reopen_path(),
+                      confirmed.drive.is_file ? -1 : confirmed.drive.claim.get());
     os::set_job_end_handler(on_job_end);
     os::set_stop_query(stop_is_requested);
 
@@ -351,13 +384,13 @@ int write_drive(CommandLine options, const std::filesystem::path& root) {
     // A stop ends whatever the job was waiting for; its end is the stop, not a failure. Once
     // the drive was opened for writing, what it held is gone, and the user is told so.
     if (outcome.outcome_text == msg::STOPPED || is_stop_requested(job_status)) {
-        if (drive_opened_for_writing.load()) {
+        if (confirmed.opened_for_writing.load()) {
             print(stdout, line_of(msg::STOP_TEXT));
         }
         return EXIT_FAILED;
     }
     const std::string reason =
-        drive_replaced.load() ? format(msg::DRIVE_REPLACED, drive.label) : outcome.outcome_text;
+        confirmed.replaced.load() ? format(msg::DRIVE_REPLACED, drive.label) : outcome.outcome_text;
     print(stderr, line_of(msg::FAILED_TITLE) + line_of(reason));
     return EXIT_FAILED;
 }

@@ -77,7 +77,25 @@ inline constexpr Text IN_USE_LOOP =  // drive file path; loop device path
 inline constexpr Text IN_USE_LINUX =  // drive path or label
     "{} is in use by the system or another program. Close what uses it and try again.";
 inline constexpr Text NOT_OPENED_LINUX = "{} could not be opened: {}";  // label; system text
-inline constexpr Text LINK_OF_OTHER_ACCOUNT =                           // link path; its owner
+// What the kernel says of the drive when it is claimed for the job, before the question.
+inline constexpr Text IN_USE_ELSEWHERE =  // drive path; device path
+    "{} is in use: the system or another program holds {}. Close what uses it and try again.";
+inline constexpr Text BEING_WRITTEN =  // drive path
+    "{} is being written by another job. Wait for it to end, then try again.";
+inline constexpr Text NEEDS_ROOT = "{} needs root: run it with sudo.";  // drive path
+inline constexpr Text READ_ONLY_LINUX =                                 // drive path
+    "{} is read-only: the system does not let it be written.";
+inline constexpr Text NO_WRITE_PERMISSION =  // drive file path
+    "{} can't be written: you are not allowed to change it.";
+inline constexpr Text IN_CACHE_FOLDER =  // drive file path
+    "{} is in the installer's own cache folder. Give a file elsewhere.";
+inline constexpr Text PATH_TOO_LONG = "{} is too long a path.";  // the path given
+// A device beneath the drive that the kernel's answers do not lead to.
+inline constexpr Text UNTRACEABLE =  // drive path; what could not be followed
+    "{} sits on a device that can't be traced: {}. Take it apart and try again.";
+inline constexpr Text TRACE_LOST_BACKING = "{} reads {}";  // loop device path; its file's name
+inline constexpr Text TRACE_TOO_DEEP = "more than {} devices are stacked on it";  // the bound
+inline constexpr Text LINK_OF_OTHER_ACCOUNT =  // link path; its owner
     "{} is a link that belongs to {}. Give the drive's own path.";
 inline constexpr Text ACCOUNT_NUMBER = "account {}";  // user id without a name
 inline constexpr Text LABEL_AND_PATH = "{} ({})";     // a device's label; its path

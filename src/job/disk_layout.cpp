@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "core/format.h"
-#include "core/messages.h"
 #include "core/little_endian.h"
+#include "core/messages.h"
 #include "job/crc32.h"
 
 namespace orvelo {

@@ -5,6 +5,8 @@
 // once on the very handle it will write through.
 #pragma once
 
+#include <functional>
+
 #include "core/drive_candidate.h"
 #include "core/error_text.h"
 #include "core/messages.h"
@@ -15,9 +17,10 @@ namespace orvelo {
 // The two checks a front end runs on the confirmed drive. `before_locking` runs before any
 // volume is locked or the disk opened for writing; `on_open_disk`, when not null, on the disk
 // handle opened for writing, before anything is written. Each gives nothing or the failure.
+// A front end's checks carry what it confirmed with them.
 struct DriveIdentityChecks {
-    Status (*before_locking)(const DriveCandidate& confirmed);
-    Status (*on_open_disk)(os::Handle disk, const DriveCandidate& confirmed);
+    std::function<Status(const DriveCandidate& confirmed)> before_locking;
+    std::function<Status(os::Handle disk, const DriveCandidate& confirmed)> on_open_disk;
 };
 
 // Discovery's own queries: the disk number is probed again exactly as a scan probes it, and it
@@ -33,8 +36,8 @@ struct DriveIdentityChecks {
 // count answers must describe the confirmed drive.
 [[nodiscard]] Status confirm_opened_drive(os::Handle disk, const DriveCandidate& confirmed);
 
-inline constexpr DriveIdentityChecks DISCOVERY_IDENTITY_CHECKS{confirm_listed_drive,
-                                                               confirm_opened_drive};
+inline const DriveIdentityChecks DISCOVERY_IDENTITY_CHECKS{confirm_listed_drive,
+                                                           confirm_opened_drive};
 
 // The texts of the drive's failures that name the system's own state, in the front end's
 // words: a drive that is held by something else, and a disk that the system did not open.

@@ -131,8 +131,8 @@ Result<PreparedDrive> prepare_drive(const JobStatus& status, const DriveCandidat
         return fail(std::move(opened.error()));
     }
     // The handle that will be written must still lead to the confirmed drive.
-    if (const auto check = access.checks.on_open_disk; check != nullptr) {
-        if (Status same = check(opened->disk(), drive); !same) {
+    if (access.checks.on_open_disk) {
+        if (Status same = access.checks.on_open_disk(opened->disk(), drive); !same) {
             close_raw_drive(std::move(*opened));
             return fail(std::move(same.error()));
         }

@@ -379,15 +379,26 @@ TEST(SystemDrives, LoopDevicesAreNotOffered) {
     machine.disk({"loop0", "virtual", "7:0", 131'072});
     machine.partition("loop0", "loop0p1", "259:7");
     machine.disk({"loop1", "virtual", "7:1", 0});
-    // A removable disk of size 0 (a card reader without a card) is not offered either.
+    // A removable disk of size 0 (a card reader without a card) is not offered either, and is
+    // named for what it lacks.
     machine.disk({"sdb", USB_PATH, "8:16", 0, "Generic", "SD Reader", "", "0", true});
+    // Floppy drives, network block devices and raw flash are no sticks, whatever they are
+    // marked; with --any-disk they may still be written.
+    machine.disk({"fd0", "platform/floppy.0", "2:0", 2880, "", "", "", "", true});
+    machine.disk({"nbd0", "virtual", "43:0", 2'097'152, "", "", "", "", true});
+    machine.disk({"mtdblock0", "virtual", "31:0", 65'536, "", "", "", "", true});
     machine.mount("259:1", "/", "/dev/nvme0n1p1");
     expect_machine(machine, {},
                    {{"loop0", false, NOT_REMOVABLE},
                     {"loop0", true, ""},
                     {"loop0p1", true, PARTITION},
                     {"loop1", false, NOT_REMOVABLE},
-                    {"sdb", false, NOT_REMOVABLE}});
+                    {"sdb", false, "{} has no medium in it."},
+                    {"sdb", true, "{} has no medium in it."},
+                    {"fd0", false, NOT_REMOVABLE},
+                    {"nbd0", false, NOT_REMOVABLE},
+                    {"nbd0", true, ""},
+                    {"mtdblock0", false, NOT_REMOVABLE}});
 }
 
 // A device that sysfs does not know is still a system disk when the root is mounted from it.

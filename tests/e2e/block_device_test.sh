@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # `orvelo write` on a real block device (a loop device over a file): the exclusive,
 # unbuffered, write-through road of the Linux seam. A mounted partition makes the drive "in use";
-# a read-only device is "write-protected"; a written device verifies clean. Needs root and loop
+# a read-only device is refused as read-only; a written device verifies clean. Needs root and loop
 # devices: exits 77 (skipped) without them.
 source "$(dirname "$0")/lib.sh" "$1"
 if ! have_loop_devices; then
@@ -50,12 +50,12 @@ umount mnt
 [ "$before" = "$(regions)" ] || fail "the busy drive was changed"
 detach "$loop"
 
-# A read-only device: write-protected.
+# A read-only device: refused before the question (a stick or card would be "write-protected").
 attach loop backing.img -r
 if "$orvelo" write --drive "$loop" --any-disk --image image.img --yes >ro.out 2>ro.err; then
     fail "a read-only drive was written"
 fi
-grep -qx "$loop is write-protected. Slide its lock switch and try again." ro.err ||
+grep -qx "$loop is read-only: the system does not let it be written." ro.err ||
     fail "read-only: $(cat ro.err)"
 
 finish

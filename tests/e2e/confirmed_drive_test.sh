@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # `orvelo write` writes only the drive the user confirmed: a drive file replaced or resized while
-# the erase question is open, or a loop device given another backing file of the same or another
-# size, is refused with its text and left untouched. Ctrl-C while the server stays silent stops
+# the erase question is open is refused with its text and left untouched, and a loop device
+# cannot be given another backing file while the job holds it. Ctrl-C while the server stays silent stops
 # the job within two seconds; Ctrl-C while writing says that the drive is now unusable.
 source "$(dirname "$0")/lib.sh" "$1"
 
@@ -48,21 +48,33 @@ truncate -s 64M resized.img
 confirm_after resized resized.img truncate -s 65M resized.img
 expect_replaced resized "$work/resized.img" resized.img
 
-# A loop device given another backing file, of another size and of the same size (a card
-# swapped in a reader, a twin stick): the same device number, a new disk sequence number.
+# A loop device given another backing file while the question is open (what a card swapped in a
+# reader is to the kernel): the job holds the device open and claimed from before the question,
+# so nothing else can claim it (an O_EXCL open fails with EBUSY) and the detach waits for the
+# job; the file attached at the question is the one written, and the other stays untouched.
 if have_loop_devices; then
     truncate -s 64M first.img
     truncate -s 128M second.img
-    truncate -s 64M twin.img
     attach loop first.img
-    confirm_after device "$loop" sh -c "losetup -d $loop && losetup $loop second.img"
-    expect_replaced device "$loop" second.img
-    losetup -d "$loop"
-    losetup "$loop" first.img
-    confirm_after twin "$loop" sh -c "losetup -d $loop && losetup $loop twin.img"
-    expect_replaced twin "$loop" twin.img
-    untouched first.img && pass || fail "twin: the first medium was written"
-    detach "$loop"
+    try_swap() {
+        python3 -c 'import os, sys
+try:
+    os.open(sys.argv[1], os.O_RDONLY | os.O_EXCL)
+    print("claimed")
+except OSError as error:
+    print(error.errno)' "$loop" >claim.txt
+        losetup -d "$loop"
+        if losetup "$loop" second.img 2>/dev/null; then echo attached >swap.txt; else echo refused >swap.txt; fi
+    }
+    confirm_after device "$loop" try_swap
+    [ "$status" = 0 ] && [ "$(cat claim.txt)" = 16 ] && [ "$(cat swap.txt)" = refused ] &&
+        sgdisk -v first.img | grep -q '^No problems found' && untouched second.img && pass ||
+        fail "a swap during the question: $status $(cat claim.txt swap.txt device.out device.err)"
+    # The detach asked for during the question came once the job let the device go.
+    if losetup "$loop" >/dev/null 2>&1; then detach "$loop"; else
+        for i in "${!loops[@]}"; do [ "${loops[i]}" = "$loop" ] && unset 'loops[i]'; done
+        loops=("${loops[@]}")
+    fi
 else
     echo "no loop devices here: the block device cases are left out"
 fi

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -10,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <optional>
 
@@ -30,10 +32,6 @@ namespace fs = std::filesystem;
 
 // The kernel's own bound on links followed in one lookup.
 constexpr int MAX_LINKS = 40;
-
-std::string magic_path(int fd) {
-    return "/proc/self/fd/" + std::to_string(fd);
-}
 
 // The path the descriptor `fd` leads to now, as the kernel names it.
 std::optional<std::string> path_of(int fd) {
@@ -105,6 +103,9 @@ Result<Descriptor> open_resolved(const std::string& path) {
         }
         Descriptor next(openat(at.get(), part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat info {};
+        if (!next.valid() && errno == ENAMETOOLONG) {
+            return fail(format(msg::PATH_TOO_LONG, shown));
+        }
         if (!next.valid() || fstat(next.get(), &info) != 0) {
             return fail(format(msg::CANT_BE_READ, shown));
         }
@@ -140,43 +141,104 @@ Result<Descriptor> open_resolved(const std::string& path) {
 
 // Opens the file behind an O_PATH descriptor for reading, without a second lookup by name.
 Descriptor reopen_for_reading(int fd) {
-    return Descriptor(open(magic_path(fd).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    return reopen(fd, O_RDONLY | O_NONBLOCK);
 }
 
+// The system's own words for an errno, for the failures that have no words of ours.
+std::string system_text(int error) {
+    return format(msg::SYSTEM_TEXT_AND_CODE, std::string(strerror(error)), static_cast<u64>(error));
+}
+
+// Claims the block device for the job: opened for writing with O_EXCL, which the kernel refuses
+// while anything holds the device or one of its partitions (a file system mounted in any
+// namespace, a swap area, a RAID or btrfs member, another job), and then lets nothing claim
+// either until the descriptor is closed.
+Result<Descriptor> claim_block_device(const fs::path& root, const PathDrive& picked) {
+    const std::string& path = picked.real_path;
+    Descriptor claim = reopen(picked.handle.get(), O_RDWR | O_EXCL | O_NONBLOCK);
+    if (!claim.valid() && (errno == EACCES || errno == EPERM) && geteuid() != 0) {
+        return fail(format(msg::NEEDS_ROOT, path));
+    }
+    if (!claim.valid() && (errno == EROFS || errno == EACCES)) {
+        // A read-only device opens for reading only: the claim still says whether it is free.
+        claim = reopen(picked.handle.get(), O_RDONLY | O_EXCL | O_NONBLOCK);
+    }
+    if (!claim.valid()) {
+        const int error = errno;
+        if (error == EBUSY) {
+            return fail(format(msg::IN_USE_ELSEWHERE, path, path));
+        }
+        if (error == ENOMEDIUM || error == ENXIO) {
+            return fail(format(msg::NO_MEDIUM, path));
+        }
+        return fail(format(msg::NOT_OPENED_LINUX, path, system_text(error)));
+    }
+    int read_only = 0;
+    if ((fcntl(claim.get(), F_GETFL) & O_ACCMODE) == O_RDONLY ||
+        (ioctl(claim.get(), BLKROGET, &read_only) == 0 && read_only != 0)) {
+        // A stick or card has a lock switch to slide; any other device was made read-only.
+        struct stat info {};
+        const bool removable =
+            fstat(claim.get(), &info) == 0 &&
+            !block_device_bus(root, major(info.st_rdev), minor(info.st_rdev)).empty();
+        return fail(removable ? format(msg::WRITE_PROTECTED, path)
+                              : format(msg::READ_ONLY_LINUX, path));
+    }
+    return claim;
+}
+
+// What holds a drive file, in words; nothing when it is free.
 std::optional<std::string> drive_file_in_use(const fs::path& root, const PathDrive& drive) {
-    const std::string loop =
-        loop_device_backed_by(root, drive.identity.device, drive.identity.inode);
-    if (!loop.empty()) {
-        return format(msg::IN_USE_LOOP, drive.real_path, loop);
+    if (auto found =
+            file_in_use(root, drive.real_path, drive.identity.device, drive.identity.inode)) {
+        return found;
     }
     // The kernel refuses writers to a file that is an active swap file or a running program.
-    const int writer =
-        open(magic_path(drive.handle.get()).c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
-    if (writer < 0 && (errno == ETXTBSY || errno == EBUSY)) {
+    const Descriptor writer = reopen(drive.handle.get(), O_WRONLY | O_NONBLOCK);
+    if (!writer.valid() && (errno == ETXTBSY || errno == EBUSY)) {
         return format(msg::IN_USE_LINUX, drive.real_path);
-    }
-    if (writer >= 0) {
-        close(writer);
     }
     return std::nullopt;
 }
 
-}  // namespace
-
-Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) {
-            close(fd_);
+// Claims a drive file for the job: open for writing, locked against every other job (flock,
+// which each job takes the same way), and free of other writers. A write lease is granted only
+// while no other descriptor in the system has the file open for writing (a loop device
+// attached to it, a virtual machine running from it, a program writing it, in any namespace),
+// and never on an active swap file: it is taken and given back at once, as a question only.
+Result<Descriptor> claim_drive_file(const fs::path& root, const PathDrive& picked) {
+    const std::string& path = picked.real_path;
+    Descriptor claim = reopen(picked.handle.get(), O_RDWR | O_NONBLOCK);
+    if (!claim.valid()) {
+        const int error = errno;
+        if (error == ETXTBSY || error == EBUSY) {
+            return fail(file_in_use(root, path, picked.identity.device, picked.identity.inode)
+                            .value_or(format(msg::IN_USE_LINUX, path)));
         }
-        fd_ = other.release();
+        if (error == EROFS) {
+            return fail(format(msg::READ_ONLY_LINUX, path));
+        }
+        if (error == EACCES || error == EPERM) {
+            return fail(format(msg::NO_WRITE_PERMISSION, path));
+        }
+        return fail(format(msg::NOT_OPENED_LINUX, path, system_text(error)));
     }
-    return *this;
+    if (flock(claim.get(), LOCK_EX | LOCK_NB) != 0) {
+        return fail(format(msg::BEING_WRITTEN, path));
+    }
+    if (fcntl(claim.get(), F_SETLEASE, F_WRLCK) == 0) {
+        (void)fcntl(claim.get(), F_SETLEASE, F_UNLCK);
+    } else if (errno == EAGAIN || errno == EBUSY) {
+        return fail(file_in_use(root, path, picked.identity.device, picked.identity.inode)
+                        .value_or(format(msg::IN_USE_LINUX, path)));
+    }
+    return claim;
 }
 
-Descriptor::~Descriptor() {
-    if (fd_ >= 0) {
-        close(fd_);
-    }
+}  // namespace
+
+std::optional<std::string> path_now(const PathDrive& drive) {
+    return path_of(drive.handle.get());
 }
 
 std::string PathDrive::reopen_path() const {
@@ -223,16 +285,38 @@ Result<PathDrive> drive_from_path(const std::string& path, bool any_disk, const 
     struct stat info {};
     if (!real_path || fstat(picked.handle.get(), &info) != 0 ||
         !(S_ISBLK(info.st_mode) || S_ISREG(info.st_mode))) {
-        return fail(format(msg::CANT_BE_READ, visible_field(path)));
+        return fail(
+            format(real_path || errno != ENAMETOOLONG ? msg::CANT_BE_READ : msg::PATH_TOO_LONG,
+                   visible_field(path)));
     }
     picked.real_path = visible_field(*real_path);
     picked.is_file = S_ISREG(info.st_mode);
+    // Only the machine itself has devices to claim; a machine laid out by a test has its
+    // sysfs alone.
+    const bool live = root == "/";
     if (!picked.is_file) {
-        Status allowed = check_block_device(root, picked.real_path, major(info.st_rdev),
-                                            minor(info.st_rdev), any_disk);
+        Status allowed =
+            check_block_device(root, picked.real_path, major(info.st_rdev), minor(info.st_rdev),
+                               any_disk, live ? &picked.claims_beneath : nullptr);
         if (!allowed) {
             return fail(std::move(allowed.error()));
         }
+        if (live) {
+            Result<Descriptor> claim = claim_block_device(root, picked);
+            if (!claim) {
+                return fail(std::move(claim.error()));
+            }
+            picked.claim = std::move(*claim);
+        }
+    } else {
+        // The file's numbers first: what uses it is found by them.
+        picked.identity.device = info.st_dev;
+        picked.identity.inode = info.st_ino;
+        Result<Descriptor> claim = claim_drive_file(root, picked);
+        if (!claim) {
+            return fail(std::move(claim.error()));
+        }
+        picked.claim = std::move(*claim);
     }
     // The identity is read on an open handle, as it will be when the drive is opened for
     // writing; opening for reading has no effect on a device.
@@ -259,9 +343,11 @@ Result<PathDrive> drive_from_path(const std::string& path, bool any_disk, const 
 Status confirm_path_drive(const PathDrive& confirmed, bool any_disk, const fs::path& root) {
     const Status replaced = fail(format(msg::DRIVE_REPLACED, confirmed.drive.label));
     struct stat info {};
-    // A drive file renamed over or deleted since has no name left: what its name shows now is
-    // not what the user confirmed.
-    if (fstat(confirmed.handle.get(), &info) != 0 || (confirmed.is_file && info.st_nlink == 0)) {
+    // A drive file renamed, renamed over or deleted since is not where the user confirmed it:
+    // what that name shows now is another file, and the success would name a path that is gone.
+    const std::optional<std::string> now_at = path_of(confirmed.handle.get());
+    if (fstat(confirmed.handle.get(), &info) != 0 || (confirmed.is_file && info.st_nlink == 0) ||
+        !now_at || visible_field(*now_at) != confirmed.real_path) {
         return replaced;
     }
     DriveIdentity now;
@@ -275,6 +361,8 @@ Status confirm_path_drive(const PathDrive& confirmed, bool any_disk, const fs::p
         }
         return {};
     }
+    // The claims taken with the confirmation still hold: the walk is asked again for what
+    // they do not cover, a device built on the drive's tree since.
     return check_block_device(root, confirmed.real_path, major(info.st_rdev), minor(info.st_rdev),
                               any_disk);
 }

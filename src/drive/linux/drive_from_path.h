@@ -11,10 +11,13 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/drive_candidate.h"
 #include "core/error_text.h"
+#include "drive/linux/descriptor.h"
 
 namespace orvelo::linux_drive {
 
@@ -39,29 +42,6 @@ struct DriveIdentity {
     friend bool operator==(const DriveIdentity&, const DriveIdentity&) = default;
 };
 
-// An open file descriptor, closed with its owner.
-class Descriptor {
-  public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(Descriptor&& other) noexcept : fd_(other.release()) {}
-    Descriptor& operator=(Descriptor&& other) noexcept;
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor();
-
-    [[nodiscard]] int get() const { return fd_; }
-    [[nodiscard]] bool valid() const { return fd_ >= 0; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_ = -1;
-};
-
 struct PathDrive {
     DriveCandidate drive;
     DriveIdentity identity;
@@ -69,15 +49,25 @@ struct PathDrive {
     std::string device_label;  // a block device's sysfs label (escaped); empty for a file
     bool is_file = false;      // a regular file standing in for a drive
     Descriptor handle;         // what the path led to, open without access (O_PATH)
+    // The drive claimed for the job, held from before the question to the end: a block device
+    // opened with O_EXCL for writing, a drive file opened for writing and locked (flock).
+    Descriptor claim;
+    // The devices beneath a block device, each opened with O_EXCL (check_device_tree).
+    std::vector<Descriptor> claims_beneath;
 
     // The path that reopens the drive through `handle`, for the seam.
     [[nodiscard]] std::string reopen_path() const;
 };
 
-// A regular file is taken unless a loop device is attached to it or the kernel says it is busy.
 // A block device must be a whole disk that nothing uses and that does not hold the running
 // system, and without `any_disk` one that `orvelo list` offers (system_drives.h), read under
-// `root`; it is refused with the text that says why before anything opens it for writing.
+// `root`. On the running machine it is then claimed, with every device beneath it, through
+// O_EXCL opens kept in the PathDrive: the kernel's word that nothing holds them, in any mount
+// namespace, and that nothing will while the job runs. A regular file must be writable by the
+// user, free of loop devices, swap and mounts, locked by no other job and open for writing
+// nowhere else; it is claimed open for writing and locked. Every refusal comes here, before
+// the question, with the text that says why ("… needs root: run it with sudo.", "… is
+// read-only: …", "… is being written by another job. …").
 // Label: a block device's vendor and model as the system knows them ("{vendor} {model}", or
 // the one that is there) followed by " ({real path})", or its real path alone; a file's real
 // path. Size and logical sector size from the device, or the file's size and 512 for a regular
@@ -86,11 +76,14 @@ struct PathDrive {
                                                 const std::filesystem::path& root);
 
 // Whether the drive is still the one `confirmed` describes and still free, asked through its
-// descriptor: for a block device the checks of drive_from_path again, for a file that it still
-// has a name and no loop device; then the identity. "{label} was unplugged or replaced. Pick
-// the drive again." when it is another.
+// descriptor: it must still be at the path confirmed, for a block device the checks of
+// drive_from_path again (its claims still held), for a file none of its users; then the identity.
+// "{label} was unplugged or replaced. Pick the drive again." when it is another.
 [[nodiscard]] Status confirm_path_drive(const PathDrive& confirmed, bool any_disk,
                                         const std::filesystem::path& root);
+
+// Where the drive is now, as the kernel names the file its descriptor leads to (unescaped).
+[[nodiscard]] std::optional<std::string> path_now(const PathDrive& drive);
 
 // The identity of the open file `fd` as drive_from_path takes it, read on that handle (and
 // the label through sysfs under `root`); false when it cannot be read.

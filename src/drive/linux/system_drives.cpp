@@ -7,7 +7,11 @@
 #include <sstream>
 #include <string_view>
 
+#include <fcntl.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include "core/format.h"
 #include "core/messages.h"
@@ -19,8 +23,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Layers of device-mapper or md over each other are few; the bound only stops a looped tree.
+// Layers of loop devices, device-mapper or md over each other are few. A tree that goes deeper
+// is refused, never taken on what part of it shows.
 constexpr int MAX_LAYERS = 16;
+
+// Whether `root` is the machine the program runs on, whose devices can be opened and asked,
+// rather than a machine laid out by a test, which has only its sysfs and /proc files.
+bool is_live(const fs::path& root) {
+    return root == "/";
+}
 
 // A sysfs attribute or a /proc file: its whole text, or empty when it cannot be read.
 std::string read_file_text(const fs::path& file) {
@@ -58,6 +69,41 @@ std::optional<fs::path> resolved_path(const fs::path& path) {
 // The device's folder in sysfs for the number "major:minor".
 std::optional<fs::path> device_folder(const fs::path& root, const std::string& number) {
     return resolved_path(root / "sys/dev/block" / number);
+}
+
+// The device number in a sysfs folder's "dev" attribute ("8:16").
+std::optional<dev_t> number_of(const fs::path& folder) {
+    const std::string text = attribute(folder / "dev");
+    unsigned device_major = 0;
+    unsigned device_minor = 0;
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%u:%u%c", &device_major, &device_minor, &end) != 2) {
+        return std::nullopt;
+    }
+    return makedev(device_major, device_minor);
+}
+
+std::string number_text(dev_t number) {
+    return std::to_string(major(number)) + ":" + std::to_string(minor(number));
+}
+
+// A node of the device at `folder` that the kernel confirms has its number, open without access
+// (O_PATH): udev's "/dev/block/MAJOR:MINOR", then "/dev/NAME". Invalid when neither is.
+Descriptor device_node(const fs::path& root, const fs::path& folder) {
+    const std::optional<dev_t> number = number_of(folder);
+    if (!number) {
+        return {};
+    }
+    for (const fs::path& node :
+         {root / "dev/block" / number_text(*number), root / "dev" / folder.filename()}) {
+        Descriptor fd(open(node.c_str(), O_PATH | O_CLOEXEC));
+        struct stat info {};
+        if (fd.valid() && fstat(fd.get(), &info) == 0 && S_ISBLK(info.st_mode) &&
+            info.st_rdev == *number) {
+            return fd;
+        }
+    }
+    return {};
 }
 
 // A card's name and a stick's vendor and model come from the device itself: whatever they hold
@@ -106,6 +152,9 @@ SystemDisk describe(const fs::path& folder, const std::string& name) {
         disk.label = visible_field(name);
     }
     disk.never_a_drive = is_never_a_drive(name);
+    if (is_never_offered(name)) {
+        disk.bus.clear();
+    }
     const std::optional<u64> units = number_attribute(folder / "size");
     disk.size_bytes = units && *units <= UINT64_MAX / 512 ? *units * 512 : 0;
     disk.bytes_per_sector =
@@ -214,6 +263,17 @@ bool is_system_point(std::string_view point) {
 
 }  // namespace
 
+bool is_never_offered(std::string_view name) {
+    for (const std::string_view prefix : {"fd", "nbd", "mtdblock"}) {
+        if (name.size() > prefix.size() && name.starts_with(prefix) &&
+            std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                        [](char c) { return c >= '0' && c <= '9'; })) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool is_never_a_drive(std::string_view name) {
     // `text` starts with `prefix`, then digits, then ends or continues with what `rest` accepts.
     const auto numbered = [](std::string_view text, std::string_view prefix) -> std::size_t {
@@ -312,8 +372,14 @@ std::string block_device_label(const fs::path& root, unsigned device_major, unsi
     return folder ? label_in(*folder) : std::string();
 }
 
+std::string block_device_bus(const fs::path& root, unsigned device_major, unsigned device_minor) {
+    const auto folder =
+        device_folder(root, std::to_string(device_major) + ":" + std::to_string(device_minor));
+    return folder ? describe(*folder, folder->filename().string()).bus : std::string();
+}
+
 Status check_block_device(const fs::path& root, const std::string& path, unsigned device_major,
-                          unsigned device_minor, bool any_disk) {
+                          unsigned device_minor, bool any_disk, std::vector<Descriptor>* claims) {
     const auto folder =
         device_folder(root, std::to_string(device_major) + ":" + std::to_string(device_minor));
     if (!folder) {
@@ -341,13 +407,94 @@ Status check_block_device(const fs::path& root, const std::string& path, unsigne
     if (system_disk_names(root).contains(name)) {
         return fail(format(msg::HOLDS_SYSTEM, path));
     }
+    // An empty card reader is a drive the user means, waiting for its card.
+    if (disk.size_bytes == 0 && (any_disk || !disk.bus.empty())) {
+        return fail(format(msg::NO_MEDIUM, path));
+    }
     if (!any_disk && !disk.offered()) {
         return fail(format(msg::NOT_REMOVABLE, path));
     }
-    if (disk.size_bytes == 0) {
-        return fail(format(msg::NO_MEDIUM, path));
+    return check_device_tree(root, *folder, path, claims);
+}
+
+std::vector<LoopBacking> loop_backings(const fs::path& root) {
+    std::vector<LoopBacking> found;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(root / "sys/block", error)) {
+        // The name is what the kernel made of the path when the file was attached; sysfs ends
+        // it with a line feed. It may hold any byte, and end in a space or in " (deleted)".
+        std::string name = read_file_text(entry.path() / "loop/backing_file");
+        if (name.ends_with('\n')) {
+            name.pop_back();
+        }
+        const std::optional<fs::path> loop = resolved_path(entry.path());
+        if (name.empty() || !loop) {
+            continue;  // not a loop device, or one with nothing attached
+        }
+        LoopBacking backing;
+        backing.loop = *loop;
+        backing.name = visible_field(name);
+        const auto block_at = [&](dev_t number) {
+            if (const auto lower = device_folder(root, number_text(number))) {
+                backing.kind = LoopBacking::Kind::Block;
+                backing.lower = *lower;
+                backing.device = number;
+            }
+        };
+        if (is_live(root)) {
+            // The kernel's own answer: the backing's device and inode numbers, and for a block
+            // device its device number, whatever its name and wherever its node was.
+            const Descriptor node = device_node(root, *loop);
+            const Descriptor reader =
+                node.valid() ? reopen(node.get(), O_RDONLY | O_NONBLOCK) : Descriptor();
+            loop_info64 info{};
+            if (reader.valid() && ioctl(reader.get(), LOOP_GET_STATUS64, &info) == 0) {
+                if (info.lo_rdevice != 0) {
+                    block_at(static_cast<dev_t>(info.lo_rdevice));
+                } else {
+                    backing.kind = LoopBacking::Kind::File;
+                    backing.device = info.lo_device;
+                    backing.inode = info.lo_inode;
+                }
+                found.push_back(std::move(backing));
+                continue;
+            }
+            if (reader.valid() && errno == ENXIO) {
+                continue;  // detached since sysfs was read
+            }
+            // Without the kernel's answer (a user who may not open the loop device), the name
+            // is followed only where it still leads to something.
+            struct stat info_by_name {};
+            if (!name.ends_with(" (deleted)") && stat(name.c_str(), &info_by_name) == 0) {
+                if (S_ISBLK(info_by_name.st_mode)) {
+                    block_at(info_by_name.st_rdev);
+                } else if (S_ISREG(info_by_name.st_mode)) {
+                    backing.kind = LoopBacking::Kind::File;
+                    backing.device = info_by_name.st_dev;
+                    backing.inode = info_by_name.st_ino;
+                }
+            }
+        } else if (const auto lower = folder_of_node(root, name)) {
+            // A laid-out machine has names only: "/dev/NAME" of one of its devices, or a file.
+            backing.kind = LoopBacking::Kind::Block;
+            backing.lower = *lower;
+            backing.device = number_of(*lower).value_or(0);
+        } else {
+            backing.kind = LoopBacking::Kind::File;
+        }
+        found.push_back(std::move(backing));
     }
-    return check_device_tree(root, *folder, path);
+    return found;
+}
+
+bool LoopBacking::same_file(const LoopBacking& other) const {
+    if (kind != Kind::File || other.kind != Kind::File) {
+        return false;
+    }
+    if (inode == 0 || other.inode == 0) {
+        return name == other.name;  // a laid-out machine's files have names only
+    }
+    return device == other.device && inode == other.inode;
 }
 
 namespace {
@@ -355,7 +502,7 @@ namespace {
 // The devices that a write of the target reaches or disturbs, found from its sysfs folder.
 class DeviceTree {
   public:
-    DeviceTree(const fs::path& root, const fs::path& target) : root_(root) {
+    DeviceTree(const fs::path& root, const fs::path& target) : loops_(loop_backings(root)) {
         add_beneath(target, 0);
         const std::vector<fs::path> chain = beneath_;
         for (const fs::path& device : chain) {
@@ -365,6 +512,15 @@ class DeviceTree {
                 add_above(device, 0);
             }
         }
+        // Another loop device reading a file that the tree reads shares its storage.
+        for (const LoopBacking* file : files_) {
+            for (const LoopBacking& loop : loops_) {
+                if (loop.same_file(*file) && !seen(loop.loop)) {
+                    above_.push_back(loop.loop);
+                    add_above(loop.loop, 0);
+                }
+            }
+        }
     }
 
     // The target and what it is built on: its backing devices, slaves, and a partition's disk.
@@ -372,9 +528,20 @@ class DeviceTree {
     // Partitions on any of those, then what is built on any device found (holders and loop
     // devices over it), with their partitions; the target's own partitions among them.
     [[nodiscard]] const std::vector<fs::path>& above() const { return above_; }
+    // The regular files that loop devices on the tree read.
+    [[nodiscard]] const std::vector<const LoopBacking*>& files() const { return files_; }
+    // A loop device on the tree whose backing the kernel did not name, if any.
+    [[nodiscard]] const LoopBacking* untraced() const { return untraced_; }
+    // Whether the tree went on beyond MAX_LAYERS.
+    [[nodiscard]] bool too_deep() const { return too_deep_; }
     // Whether `device` was reached as a partition of a device on the tree, not built on one.
     [[nodiscard]] bool is_partition(const fs::path& device) const {
         return fs::exists(device / "partition");
+    }
+    // Whether `device` is the disk of a partition beneath the target, written only in part.
+    [[nodiscard]] bool is_partition_disk(const fs::path& device) const {
+        return std::find(partition_disks_.begin(), partition_disks_.end(), device) !=
+               partition_disks_.end();
     }
 
   private:
@@ -384,7 +551,11 @@ class DeviceTree {
     }
 
     void add_beneath(const fs::path& device, int depth) {
-        if (depth > MAX_LAYERS || seen(device)) {
+        if (depth > MAX_LAYERS) {
+            too_deep_ = true;
+            return;
+        }
+        if (seen(device)) {
             return;
         }
         beneath_.push_back(device);
@@ -399,17 +570,23 @@ class DeviceTree {
                 add_beneath(*lower, depth + 1);
             }
         }
-        // A loop device over a block device; one over a regular file ends here.
-        const std::string backing = attribute(device / "loop/backing_file");
-        if (!backing.empty()) {
-            if (const auto lower = folder_of_node(root_, backing)) {
-                add_beneath(*lower, depth + 1);
+        for (const LoopBacking& loop : loops_) {
+            if (loop.loop != device) {
+                continue;
+            }
+            if (loop.kind == LoopBacking::Kind::Block) {
+                add_beneath(loop.lower, depth + 1);
+            } else if (loop.kind == LoopBacking::Kind::File) {
+                files_.push_back(&loop);  // a regular file ends the tree
+            } else if (untraced_ == nullptr) {
+                untraced_ = &loop;
             }
         }
     }
 
     void add_above(const fs::path& device, int depth) {
         if (depth > MAX_LAYERS) {
+            too_deep_ = true;
             return;
         }
         std::vector<fs::path> upper;
@@ -426,15 +603,9 @@ class DeviceTree {
                 upper.push_back(*holder);
             }
         }
-        for (const auto& entry : fs::directory_iterator(root_ / "sys/block", error)) {
-            const std::string backing = attribute(entry.path() / "loop/backing_file");
-            if (backing.empty()) {
-                continue;
-            }
-            const auto lower = folder_of_node(root_, backing);
-            const auto loop = resolved_path(entry.path());
-            if (lower && loop && *lower == device) {
-                upper.push_back(*loop);
+        for (const LoopBacking& loop : loops_) {
+            if (loop.kind == LoopBacking::Kind::Block && loop.lower == device) {
+                upper.push_back(loop.loop);
             }
         }
         for (const fs::path& found : upper) {
@@ -445,33 +616,104 @@ class DeviceTree {
         }
     }
 
-    fs::path root_;
+    std::vector<LoopBacking> loops_;
     std::vector<fs::path> beneath_;
     std::vector<fs::path> above_;
     std::vector<fs::path> partition_disks_;
+    std::vector<const LoopBacking*> files_;
+    const LoopBacking* untraced_ = nullptr;
+    bool too_deep_ = false;
 };
 
 std::string node_of(const fs::path& device) {
     return "/dev/" + device.filename().string();
 }
 
-}  // namespace
+// The file that the absolute path `name` names on the running machine, when it is a regular
+// file: its device and inode numbers.
+std::optional<std::pair<u64, u64>> regular_file_at(const fs::path& root, const std::string& name) {
+    struct stat info {};
+    if (!is_live(root) || !name.starts_with('/') || name.ends_with(" (deleted)") ||
+        stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    return std::pair<u64, u64>(info.st_dev, info.st_ino);
+}
 
-Status check_device_tree(const fs::path& root, const fs::path& folder, const std::string& path) {
-    const DeviceTree tree(root, folder);
-    std::vector<fs::path> all = tree.beneath();
-    all.insert(all.end(), tree.above().begin(), tree.above().end());
+// The sysfs folder of a swap area named in /proc/swaps: by the device number of its node where
+// the machine is the running one, by its name otherwise.
+std::optional<fs::path> folder_of_swap(const fs::path& root, const std::string& name) {
+    struct stat info {};
+    if (is_live(root) && stat(name.c_str(), &info) == 0 && S_ISBLK(info.st_mode)) {
+        return device_folder(root, number_text(info.st_rdev));
+    }
+    return folder_of_node(root, name);
+}
 
-    // An active swap area on the tree is named as such, though it also counts among the
-    // system's disks.
+// The names in /proc/swaps of the active swap areas.
+std::vector<std::string> swap_names(const fs::path& root) {
+    std::vector<std::string> names;
     std::istringstream swaps(read_file_text(root / "proc/swaps"));
     std::string line;
     std::getline(swaps, line);
     while (std::getline(swaps, line)) {
         const std::vector<std::string> fields = fields_of(line);
-        const auto device = fields.empty() ? std::nullopt : folder_of_node(root, fields[0]);
+        if (!fields.empty()) {
+            names.push_back(fields[0]);
+        }
+    }
+    return names;
+}
+
+// Whether a device beneath the target that the kernel says is held is held only by the devices
+// of the tree above it, as device-mapper and md hold what they are built on.
+bool held_by_tree(const fs::path& device, const DeviceTree& tree) {
+    std::error_code error;
+    bool any = false;
+    for (const auto& entry : fs::directory_iterator(device / "holders", error)) {
+        const auto holder = resolved_path(entry.path());
+        if (!holder || std::find(tree.beneath().begin(), tree.beneath().end(), *holder) ==
+                           tree.beneath().end()) {
+            return false;
+        }
+        any = true;
+    }
+    return any;
+}
+
+}  // namespace
+
+Status check_device_tree(const fs::path& root, const fs::path& folder, const std::string& path,
+                         std::vector<Descriptor>* claims) {
+    const DeviceTree tree(root, folder);
+    if (tree.too_deep()) {
+        return fail(format(msg::UNTRACEABLE, path,
+                           format(msg::TRACE_TOO_DEEP, static_cast<u64>(MAX_LAYERS))));
+    }
+    if (const LoopBacking* loop = tree.untraced()) {
+        return fail(format(msg::UNTRACEABLE, path,
+                           format(msg::TRACE_LOST_BACKING, node_of(loop->loop), loop->name)));
+    }
+    std::vector<fs::path> all = tree.beneath();
+    all.insert(all.end(), tree.above().begin(), tree.above().end());
+    const auto reads_file = [&](const std::string& name) {
+        const auto file = regular_file_at(root, name);
+        return file && std::any_of(tree.files().begin(), tree.files().end(),
+                                   [&](const LoopBacking* backing) {
+                                       return backing->device == file->first &&
+                                              backing->inode == file->second;
+                                   });
+    };
+
+    // An active swap area on the tree is named as such, though it also counts among the
+    // system's disks; so is a swap file that a loop device on the tree reads.
+    for (const std::string& name : swap_names(root)) {
+        const auto device = folder_of_swap(root, name);
         if (device && std::find(all.begin(), all.end(), *device) != all.end()) {
             return fail(format(msg::IN_USE_SWAP, path, node_of(*device)));
+        }
+        if (reads_file(name)) {
+            return fail(format(msg::IN_USE_SWAP, path, visible_field(name)));
         }
     }
     const std::set<std::string> system = system_disk_names(root);
@@ -482,12 +724,16 @@ Status check_device_tree(const fs::path& root, const fs::path& folder, const std
             return fail(format(msg::HOLDS_SYSTEM, path));
         }
     }
-    const std::vector<Mount> mounted = mounts(root);
-    for (const Mount& mount : mounted) {
+    for (const Mount& mount : mounts(root)) {
         const auto device = folder_of_mount(root, mount);
         if (device && std::find(all.begin(), all.end(), *device) != all.end()) {
             return fail(
                 format(msg::IN_USE_MOUNTED, path, node_of(*device), visible_field(mount.point)));
+        }
+        // A file system mounted straight from a file that the tree reads.
+        if (reads_file(mount.source)) {
+            return fail(format(msg::IN_USE_MOUNTED, path, visible_field(mount.source),
+                               visible_field(mount.point)));
         }
     }
     for (const fs::path& device : tree.above()) {
@@ -495,20 +741,52 @@ Status check_device_tree(const fs::path& root, const fs::path& folder, const std
             return fail(format(msg::IN_USE_HELD, path, node_of(device)));
         }
     }
-    return {};
-}
-
-std::string loop_device_backed_by(const fs::path& root, u64 device, u64 inode) {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(root / "sys/block", error)) {
-        const std::string backing = attribute(entry.path() / "loop/backing_file");
-        struct stat info {};
-        if (!backing.empty() && stat(backing.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-            info.st_dev == device && info.st_ino == inode) {
-            return "/dev/" + entry.path().filename().string();
+    if (claims == nullptr || !is_live(root)) {
+        return {};
+    }
+    // What the files of this namespace don't show, the kernel knows: a device opened with
+    // O_EXCL fails with EBUSY while a file system (mounted in any namespace), a swap area, a
+    // RAID or btrfs member or another program holds it. Each device beneath the target is
+    // claimed so, and the claims are kept, so that nothing takes them while the job writes. The
+    // disk of a partition is written only in part and stays open to its other partitions' use.
+    for (const fs::path& device : tree.beneath()) {
+        if (device == tree.beneath().front() || tree.is_partition_disk(device)) {
+            continue;  // the target is claimed by its caller, for writing
+        }
+        const Descriptor node = device_node(root, device);
+        Descriptor claim =
+            node.valid() ? reopen(node.get(), O_RDONLY | O_EXCL | O_NONBLOCK) : Descriptor();
+        if (claim.valid()) {
+            claims->push_back(std::move(claim));
+        } else if (node.valid() && errno == EBUSY && !held_by_tree(device, tree)) {
+            return fail(format(msg::IN_USE_ELSEWHERE, path, node_of(device)));
         }
     }
     return {};
+}
+
+std::optional<std::string> file_in_use(const fs::path& root, const std::string& path, u64 device,
+                                       u64 inode) {
+    for (const LoopBacking& loop : loop_backings(root)) {
+        if (loop.kind == LoopBacking::Kind::File && loop.device == device && loop.inode == inode) {
+            return format(msg::IN_USE_LOOP, path, node_of(loop.loop));
+        }
+    }
+    const auto is_this_file = [&](const std::string& name) {
+        const auto file = regular_file_at(root, name);
+        return file && file->first == device && file->second == inode;
+    };
+    for (const std::string& name : swap_names(root)) {
+        if (is_this_file(name)) {
+            return format(msg::IN_USE_SWAP, path, path);
+        }
+    }
+    for (const Mount& mount : mounts(root)) {
+        if (is_this_file(mount.source)) {
+            return format(msg::IN_USE_MOUNTED, path, path, visible_field(mount.point));
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace orvelo::linux_drive

@@ -50,9 +50,9 @@ constexpr std::uint32_t DISK_UPDATE_PROPERTIES = 0x70140;
 
 struct Registry {
     std::mutex mutex;
-    std::map<std::uint32_t, std::string> disks;                // disk number -> device path
-    std::map<std::uint32_t, DiskCheck> disk_checks;            // disk number -> its check
-    std::map<int, std::string> open_paths;                     // fd -> the path it was opened as
+    std::map<std::uint32_t, std::string> disks;  // disk number -> device path
+    std::map<std::uint32_t, int> disk_claims;    // disk number -> the caller's exclusive claim
+    std::map<int, std::string> open_paths;       // fd -> the path it was opened as
     std::map<std::uintptr_t, std::vector<std::string>> finds;  // enumeration -> names left
     std::uintptr_t next_find = 1;
 };
@@ -110,31 +110,16 @@ bool disk_number_of_partition(const std::string& device, std::uint32_t& number) 
     return false;
 }
 
-// The check installed for the disk registered under `path`, or none.
-DiskCheck check_of_disk_path(const std::string& path) {
+// The exclusive claim that the caller holds on the disk registered under `path`, or -1.
+int claim_of_disk_path(const std::string& path) {
     const std::lock_guard lock(registry().mutex);
     for (const auto& [disk, device] : registry().disks) {
-        const auto check = registry().disk_checks.find(disk);
-        if (device == path && check != registry().disk_checks.end()) {
-            return check->second;
+        const auto claim = registry().disk_claims.find(disk);
+        if (device == path && claim != registry().disk_claims.end()) {
+            return claim->second;
         }
     }
-    return nullptr;
-}
-
-// Whether the registered disk at `path` passes its check (or has none), on a handle of its own.
-bool disk_path_passes_check(const std::string& path) {
-    const DiskCheck check = check_of_disk_path(path);
-    if (check == nullptr) {
-        return true;
-    }
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return false;
-    }
-    const bool same = check(fd);
-    close(fd);
-    return same;
+    return -1;
 }
 
 std::string resolve(const std::string& path, bool& is_disk) {
@@ -242,14 +227,14 @@ Handle keep_open(int fd, const std::string& path, std::uint32_t flags) {
 
 }  // namespace
 
-void register_disk(std::uint32_t number, const std::string& path) {
+void register_disk(std::uint32_t number, const std::string& path, int claim) {
     const std::lock_guard lock(registry().mutex);
     registry().disks[number] = path;
-}
-
-void set_disk_check(std::uint32_t number, DiskCheck check) {
-    const std::lock_guard lock(registry().mutex);
-    registry().disk_checks[number] = check;
+    if (claim >= 0) {
+        registry().disk_claims[number] = claim;
+    } else {
+        registry().disk_claims.erase(number);
+    }
 }
 
 Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t,
@@ -263,7 +248,7 @@ Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t,
     }
     const bool writes = (access & GENERIC_WRITE_ACCESS) != 0;
     int mode = open_mode(access, disposition, flags);
-    if (is_disk && writes && is_block_device(target)) {
+    if (is_disk && writes && is_block_device(target) && claim_of_disk_path(target) < 0) {
         mode |= O_EXCL;  // fails with EBUSY while anything has a partition mounted
     }
     int fd = open_with(AT_FDCWD, target, mode, flags & (FLAG_NO_BUFFERING | FLAG_WRITE_THROUGH));
@@ -272,14 +257,6 @@ Handle create_file(const char16_t* path, std::uint32_t access, std::uint32_t,
         // A read-only device (a locked card) opens for reading, so that the writable test can
         // say what is wrong instead of the open.
         fd = open_with(AT_FDCWD, target, (mode & ~O_ACCMODE) | O_RDONLY, flags);
-    }
-    if (fd >= 0 && is_disk && writes) {
-        const DiskCheck check = check_of_disk_path(target);
-        if (check != nullptr && !check(fd)) {
-            close(fd);
-            errno = ENODEV;
-            fd = -1;
-        }
     }
     return keep_open(fd, target, flags);
 }
@@ -363,6 +340,13 @@ bool device_io_control(Handle handle, std::uint32_t code, const void*, std::uint
             return true;
         }
         case LOCK_VOLUME: {
+            // Nothing can hold a partition of a disk that the caller claimed whole.
+            if (std::uint32_t disk = 0; disk_number_of_partition(path, disk)) {
+                const std::lock_guard lock(registry().mutex);
+                if (registry().disk_claims.contains(disk)) {
+                    return true;
+                }
+            }
             const int probe = open(path.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
             if (probe < 0) {
                 return set_last_error_from_errno();
@@ -390,8 +374,11 @@ bool device_io_control(Handle handle, std::uint32_t code, const void*, std::uint
             }
             return true;
         }
-        case DISK_UPDATE_PROPERTIES:
-            return !block || ioctl(fd_of(handle), BLKRRPART) == 0 || set_last_error_from_errno();
+        case DISK_UPDATE_PROPERTIES: {
+            const int claim = claim_of_disk_path(path);
+            return !block || ioctl(claim >= 0 ? claim : fd_of(handle), BLKRRPART) == 0 ||
+                   set_last_error_from_errno();
+        }
         default:
             errno = ENOTTY;
             return set_last_error_from_errno();
@@ -408,9 +395,6 @@ Handle find_first_volume(std::span<char16_t, VOLUME_NAME_UNITS> name) {
         }
     }
     for (const std::string& disk : disks) {
-        if (!disk_path_passes_check(disk)) {
-            continue;  // another drive: none of its volumes is the confirmed drive's
-        }
         const std::string disk_name = sysfs_name(disk);
         if (disk_name.empty()) {
             continue;  // a drive file has no partitions the system knows of

@@ -10,16 +10,13 @@ namespace orvelo::os {
 // Makes `path` (a block device such as /dev/sdb, or a regular file standing in for a drive) the
 // disk that "\\.\PhysicalDrive{number}" opens. The partitions of a block device become its
 // volumes, named "\\?\Volume{/dev/sdb1}\".
-void register_disk(std::uint32_t number, const std::string& path);
-
-// Tells whether the open file `fd` is still the drive that was registered, the one the user
-// confirmed.
-using DiskCheck = bool (*)(int fd);
-
-// Installs the check for disk `number`. It runs on a handle of the registered path before its
-// partitions are enumerated (a disk that fails contributes none, so none is locked) and on the
-// disk's handle right after it is opened for writing (a disk that fails is closed again and
-// the open fails with ENODEV), so nothing reaches a drive that took the confirmed one's place.
-void set_disk_check(std::uint32_t number, DiskCheck check);
+//
+// `claim`, when not -1, is a descriptor of that block device which the caller opened with
+// O_EXCL and holds for the job. The kernel then lets nothing else claim the disk or any of its
+// partitions, in any mount namespace: the disk's opens for writing do not ask for exclusive use
+// again (they would fail against the caller's own claim), its partitions count as locked, and
+// the partition tables are re-read through the claim, the one opener the kernel lets rescan
+// them while it is held.
+void register_disk(std::uint32_t number, const std::string& path, int claim = -1);
 
 }  // namespace orvelo::os
