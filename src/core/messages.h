@@ -74,6 +74,8 @@ inline constexpr Text IN_USE_HELD =  // drive path; device path
     "{} is in use: {} is built on it. Take that device down and try again.";
 inline constexpr Text IN_USE_LOOP =  // drive file path; loop device path
     "{} is in use: {} is attached to it. Detach it (losetup -d) and try again.";
+inline constexpr Text IN_USE_SHARED =  // drive path; loop device path
+    "{} is in use: {} reads the same file. Detach it (losetup -d) and try again.";
 inline constexpr Text IN_USE_LINUX =  // drive path or label
     "{} is in use by the system or another program. Close what uses it and try again.";
 inline constexpr Text NOT_OPENED_LINUX = "{} could not be opened: {}";  // label; system text
@@ -94,6 +96,8 @@ inline constexpr Text PATH_TOO_LONG = "{} is too long a path.";  // the path giv
 inline constexpr Text UNTRACEABLE =  // drive path; what could not be followed
     "{} sits on a device that can't be traced: {}. Take it apart and try again.";
 inline constexpr Text TRACE_LOST_BACKING = "{} reads {}";  // loop device path; its file's name
+inline constexpr Text TRACE_OVERLAY =                      // (no field)
+    "it lies on an overlay file system, which hides the file that holds its bytes";
 inline constexpr Text TRACE_TOO_DEEP = "more than {} devices are stacked on it";  // the bound
 inline constexpr Text LINK_OF_OTHER_ACCOUNT =  // link path; its owner
     "{} is a link that belongs to {}. Give the drive's own path.";

@@ -43,6 +43,11 @@ truncate -s 64M swapped.img
 confirm_after swapped swapped.img sh -c 'truncate -s 64M other.img && mv other.img swapped.img'
 expect_replaced swapped "$work/swapped.img" swapped.img
 
+# The same file renamed away: the success would name a path that no longer exists.
+truncate -s 64M renamed.img
+confirm_after renamed renamed.img mv renamed.img moved.img
+expect_replaced renamed "$work/renamed.img" moved.img
+
 # The same file, another size.
 truncate -s 64M resized.img
 confirm_after resized resized.img truncate -s 65M resized.img

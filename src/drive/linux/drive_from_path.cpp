@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -222,6 +223,13 @@ Result<Descriptor> claim_drive_file(const fs::path& root, const PathDrive& picke
             return fail(format(msg::NO_WRITE_PERMISSION, path));
         }
         return fail(format(msg::NOT_OPENED_LINUX, path, system_text(error)));
+    }
+    // On an overlay file system the file's numbers are the overlay's, not those of the file
+    // beneath that holds the bytes, which a loop device or a mount may use by another path.
+    constexpr long OVERLAY_MAGIC = 0x794c7630;
+    struct statfs file_system {};
+    if (fstatfs(claim.get(), &file_system) == 0 && file_system.f_type == OVERLAY_MAGIC) {
+        return fail(format(msg::UNTRACEABLE, path, msg::TRACE_OVERLAY));
     }
     if (flock(claim.get(), LOCK_EX | LOCK_NB) != 0) {
         return fail(format(msg::BEING_WRITTEN, path));

@@ -517,6 +517,7 @@ class DeviceTree {
             for (const LoopBacking& loop : loops_) {
                 if (loop.same_file(*file) && !seen(loop.loop)) {
                     above_.push_back(loop.loop);
+                    shares_file_.push_back(loop.loop);
                     add_above(loop.loop, 0);
                 }
             }
@@ -537,6 +538,10 @@ class DeviceTree {
     // Whether `device` was reached as a partition of a device on the tree, not built on one.
     [[nodiscard]] bool is_partition(const fs::path& device) const {
         return fs::exists(device / "partition");
+    }
+    // Whether `device` is a loop device over a file that a loop device beneath the target reads.
+    [[nodiscard]] bool shares_file(const fs::path& device) const {
+        return std::find(shares_file_.begin(), shares_file_.end(), device) != shares_file_.end();
     }
     // Whether `device` is the disk of a partition beneath the target, written only in part.
     [[nodiscard]] bool is_partition_disk(const fs::path& device) const {
@@ -621,6 +626,7 @@ class DeviceTree {
     std::vector<fs::path> above_;
     std::vector<fs::path> partition_disks_;
     std::vector<const LoopBacking*> files_;
+    std::vector<fs::path> shares_file_;
     const LoopBacking* untraced_ = nullptr;
     bool too_deep_ = false;
 };
@@ -737,6 +743,9 @@ Status check_device_tree(const fs::path& root, const fs::path& folder, const std
         }
     }
     for (const fs::path& device : tree.above()) {
+        if (tree.shares_file(device)) {
+            return fail(format(msg::IN_USE_SHARED, path, node_of(device)));
+        }
         if (!tree.is_partition(device)) {
             return fail(format(msg::IN_USE_HELD, path, node_of(device)));
         }
