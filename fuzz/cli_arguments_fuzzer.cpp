@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "cli/terminal_text.h"
+#include "core/terminal_text.h"
 #include "core/unicode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     for (const std::string& argument : arguments) {
-        const std::string shown = orvelo::cli::visible_text(argument);
+        const std::string shown = orvelo::visible_text(argument);
         if (!orvelo::is_valid_utf8(shown)) {
             std::abort();
         }
