@@ -198,16 +198,16 @@ bool ImageCache::read_part(std::u16string_view name, u64 limit_bytes, std::vecto
     return whole;
 }
 
-void ImageCache::store(std::u16string_view name, std::span<const u8> bytes) {
+bool ImageCache::store(std::u16string_view name, std::span<const u8> bytes) {
     if (!usable()) {
-        return;
+        return false;
     }
     const std::u16string temporary = temporary_name(name);
     const os::Handle file =
         os::create_file_in(folder_, temporary.c_str(), os::GENERIC_WRITE_ACCESS, 0,
                            os::CREATE_NEW_FILE, NORMAL_FILE | os::FLAG_OPEN_REPARSE_POINT);
     if (file == os::INVALID_HANDLE) {
-        return;
+        return false;
     }
     bool written = false;
     if (is_own_file(file, temporary)) {
@@ -221,7 +221,9 @@ void ImageCache::store(std::u16string_view name, std::span<const u8> bytes) {
     const std::u16string entry = std::u16string(name);
     if (!written || !os::move_file_in(folder_, temporary.c_str(), entry.c_str())) {
         (void)os::delete_file_in(folder_, temporary.c_str());
+        return false;
     }
+    return true;
 }
 
 void ImageCache::remove(std::u16string_view name) {

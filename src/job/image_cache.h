@@ -61,8 +61,9 @@ class ImageCache {
     [[nodiscard]] bool read_part(std::u16string_view name, u64 limit_bytes, std::vector<u8>& bytes);
 
     // Keeps `bytes` under `name`: written whole under a temporary name made exclusively, then
-    // renamed over `name`. Nothing is kept when the cache is not usable or a step fails.
-    void store(std::u16string_view name, std::span<const u8> bytes);
+    // renamed over `name`. Nothing is kept when the cache is not usable or a step fails; true
+    // when `bytes` are kept.
+    bool store(std::u16string_view name, std::span<const u8> bytes);
 
     // Deletes the entry `name`, never what a link there points to.
     void remove(std::u16string_view name);

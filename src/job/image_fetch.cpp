@@ -70,35 +70,36 @@ Status download_release(ImageCache& cache, JobStatus& status, const ReleaseManif
 
 Result<std::vector<u8>> fetch_image(JobStatus& status, const ReleaseManifest& manifest,
                                     const ServerAddress& server) {
+    // The cache folder is held until the release is safe in it.
+    ImageCache cache = ImageCache::open();
+    const std::u16string name = cache_file_name(manifest.file_sha256);
     std::vector<u8> compressed;
-    {
-        // The cache folder is held only while the compressed file is got.
-        ImageCache cache = ImageCache::open();
-        const std::u16string name = cache_file_name(manifest.file_sha256);
-        std::optional<std::vector<u8>> cached = cache.read(name, manifest.file_size);
-        if (cached && same_digest(sha256(*cached), manifest.file_sha256)) {
-            compressed = std::move(*cached);
-        } else {
-            cached.reset();
-            std::vector<u8> downloaded;
-            downloaded.reserve(manifest.file_size + 1);
-            const Status received = download_release(cache, status, manifest, server, downloaded);
-            if (!received) {
-                return fail(received.error());
-            }
-            compressed = std::move(downloaded);
-            // Kept even when it is not what the manifest promises: the next run's read checks
-            // it again and replaces it.
-            cache.store(name, compressed);
+    bool from_cache = false;
+    std::optional<std::vector<u8>> cached = cache.read(name, manifest.file_size);
+    if (cached && same_digest(sha256(*cached), manifest.file_sha256)) {
+        compressed = std::move(*cached);
+        from_cache = true;
+    } else {
+        cached.reset();
+        compressed.reserve(manifest.file_size + 1);
+        const Status received = download_release(cache, status, manifest, server, compressed);
+        if (!received) {
+            return fail(received.error());
         }
-        cache.remove_all_but(name);
     }
 
     const ExpectedImage expected{manifest.file_size, manifest.file_sha256, manifest.image_size,
                                  manifest.image_sha256};
     JobResult<std::vector<u8>> image = unpack_image(compressed, expected);
     if (!image) {
+        // A release that fails its checks is never kept, and the release already kept stays:
+        // it may be the only intact one this machine has.
         return fail(job_error_text(image.error()));
+    }
+    // Only a release that passed every check is kept, and only once it is kept do the files of
+    // other releases go. A store that fails leaves them as they were.
+    if (from_cache || cache.store(name, compressed)) {
+        cache.remove_all_but(name);
     }
     return std::move(*image);
 }

@@ -77,8 +77,8 @@ serve longer --extra-bytes 1 --image-only
 write longer --server "$url" --dev
 [ "$status" = 1 ] && grep -qx "The download is damaged. Try again." longer.err && untouched_drive longer && pass ||
     fail "one byte too long: $status $(cat longer.err)"
-[ "$(stat -c %s "cache/orvelo-installer/$file_digest.img.z")" = $(( $(stat -c %s "site/$image_file") + 1 )) ] &&
-    pass || fail "the long download was not cached as it came"
+# A download that fails its checks is never kept as the release's cache file.
+[ ! -e "cache/orvelo-installer/$file_digest.img.z" ] && pass || fail "the long download was kept in the cache"
 serve again
 write again --server "$url" --dev
 [ "$status" = 0 ] && grep -q "/$image_file" again.log && pass || fail "after a long download: $status $(cat again.err)"

@@ -214,7 +214,7 @@ TEST_F(ReleaseRoadTest, AChangedCachedFileIsDownloadedAgainAndOverwritten) {
     EXPECT_EQ(fake_os().files[cache_file(release)], release.compressed);
 }
 
-TEST_F(ReleaseRoadTest, ADownloadOneByteTooLongIsCachedRefusedAndFetchedAgain) {
+TEST_F(ReleaseRoadTest, ADownloadOneByteTooLongIsRefusedNotKeptAndFetchedAgain) {
     const Release release = make_release("1.2", 1, key.get());
     std::vector<u8> longer = release.compressed;
     longer.push_back(0);
@@ -222,7 +222,7 @@ TEST_F(ReleaseRoadTest, ADownloadOneByteTooLongIsCachedRefusedAndFetchedAgain) {
     JobOutcome outcome = run();
     EXPECT_EQ(outcome.phase, JobPhase::Failed);
     EXPECT_EQ(outcome.outcome_text, "The download is damaged. Try again.");
-    EXPECT_EQ(fake_os().files[cache_file(release)], longer);
+    EXPECT_FALSE(fake_os().files.contains(cache_file(release)));
     EXPECT_TRUE(std::all_of(fake_os().disks[DISK].bytes.begin(), fake_os().disks[DISK].bytes.end(),
                             [](u8 b) { return b == 0x5A; }));
 
@@ -239,6 +239,37 @@ TEST_F(ReleaseRoadTest, ADownloadOneByteTooLongIsCachedRefusedAndFetchedAgain) {
     outcome = run();
     EXPECT_EQ(outcome.outcome_text, "The server sent more than expected.");
     EXPECT_FALSE(fake_os().files.contains(cache_file(second)));
+}
+
+// The kept release goes only once the next one passed every check and is kept in its place: a
+// damaged next release, or one whose file can't be kept, leaves it as it was.
+TEST_F(ReleaseRoadTest, TheKeptReleaseStaysUntilTheNextOneIsCheckedAndKept) {
+    const Release first = make_release("1.2", 1, key.get());
+    const Release second = make_release("1.3", 2, key.get());
+    serve(first, first.compressed);
+    ASSERT_EQ(run().phase, JobPhase::Succeeded);
+    ASSERT_EQ(fake_os().files.at(cache_file(first)), first.compressed);
+
+    std::vector<u8> damaged = second.compressed;
+    damaged[damaged.size() / 2] ^= 0x01;
+    serve(second, damaged);
+    JobOutcome outcome = run();
+    EXPECT_EQ(outcome.outcome_text, "The download is damaged. Try again.");
+    EXPECT_FALSE(fake_os().files.contains(cache_file(second)));
+    EXPECT_EQ(fake_os().files.at(cache_file(first)), first.compressed);
+
+    serve(second, second.compressed);
+    fake_os().injections.push_back({"move_file_in", 1});
+    outcome = run();
+    EXPECT_EQ(outcome.phase, JobPhase::Succeeded) << outcome.outcome_text;
+    EXPECT_FALSE(fake_os().files.contains(cache_file(second)));
+    EXPECT_EQ(fake_os().files.at(cache_file(first)), first.compressed);
+
+    // Kept at last, it takes the first one's place.
+    outcome = run();
+    EXPECT_EQ(outcome.phase, JobPhase::Succeeded) << outcome.outcome_text;
+    EXPECT_EQ(fake_os().files.at(cache_file(second)), second.compressed);
+    EXPECT_FALSE(fake_os().files.contains(cache_file(first)));
 }
 
 TEST_F(ReleaseRoadTest, TwoReleasesInARowLeaveOneCacheFileAndNothingElseIsTouched) {
