@@ -136,15 +136,45 @@ class Harness:
                       json.dumps(state, indent=1))
 
     def start(self, exe, *arguments, delay_ms=0):
+        """Starts the program and waits for its window and first scan. Wine has been seen, about
+        once in several full runs, to end a launch at once without a window; that says nothing
+        about the program, so a program that ended before its window showed is started once more.
+        The retry is logged in the work folder with what Wine printed; a program that still runs
+        without a window, or ends twice so, fails the test with its exit code and output."""
         check(self.state()["window"] is None, "a window of an earlier run is still open")
         env = dict(os.environ)
         env["ORVELO_TEST_DRIVE_DELAY_MS"] = str(delay_ms)
-        self.process = subprocess.Popen([self.wine, exe, *arguments], env=env,
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
-        return self.wait_for("the window and its first scan",
-                             lambda s: s["window"]["visible"] and
-                             controls(s)[STATUS]["text"] != "", timeout=60)
+        printed_path = os.path.join(self.args.work, "program-output.log")
+        for attempt in (1, 2):
+            with open(printed_path, "wb") as printed:
+                self.process = subprocess.Popen([self.wine, exe, *arguments], env=env,
+                                                stdin=subprocess.DEVNULL, stdout=printed,
+                                                stderr=subprocess.STDOUT)
+            deadline = time.monotonic() + 60
+            state = None
+            while time.monotonic() < deadline:
+                state = self.state()
+                try:
+                    if state["window"]["visible"] and controls(state)[STATUS]["text"] != "":
+                        return state
+                except (KeyError, IndexError, TypeError):
+                    pass
+                if self.process.poll() is not None and state["window"] is None:
+                    break
+                time.sleep(0.2)
+            code = self.process.poll()
+            with open(printed_path, "rb") as printed:
+                output = printed.read().decode("utf-8", "replace")[-2000:]
+            if code is None or attempt == 2:
+                raise Failure("timed out waiting for the window and its first scan (%s)\n"
+                              "last state: %s\nthe program printed:\n%s" %
+                              ("the program still runs" if code is None else
+                               "the program ended with %d" % code,
+                               json.dumps(state, indent=1), output))
+            with open(os.path.join(self.args.work, "wine-retries.log"), "a") as log:
+                log.write("%s: %s ended with %d before its window showed\n%s\n" %
+                          (time.strftime("%H:%M:%S"), exe, code, output))
+            self.process = None
 
     def quit(self):
         """Presses Quit in the idle window; the process must end with exit code 0."""
