@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -37,7 +36,6 @@
 #include "job/image_cache.h"
 #include "job/install_job.h"
 #include "job/release_manifest.h"
-#include "os/file.h"
 #include "os/posix/storage_posix.h"
 #include "os/posix/system_posix.h"
 
@@ -155,15 +153,12 @@ bool ask_to_erase(const PathDrive& picked) {
 // Whether the drive file lies in the installer's own cache folder, whose files the job renames
 // and deletes as its own: the folder and the file's are compared by their numbers.
 bool in_cache_folder(const PathDrive& picked) {
-    std::array<char16_t, os::TEMP_PATH_UNITS> home{};
-    const u32 units = os::cache_home(home);
+    const std::optional<std::u16string> folder = cache_folder_path();
     const std::optional<std::string> file = linux_drive::path_now(picked);
-    if (units == 0 || units >= home.size() || !file) {
+    if (!folder || !file) {
         return false;
     }
-    std::u16string folder(home.data(), units);
-    folder.append(CACHE_FOLDER_NAME);
-    std::string folder_path = wide_to_utf8(folder);
+    std::string folder_path = wide_to_utf8(*folder);
     std::replace(folder_path.begin(), folder_path.end(), '\\', '/');  // as the seam reads it
     const std::string parent = std::filesystem::path(*file).parent_path().string();
     struct stat cache {};

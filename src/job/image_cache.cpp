@@ -69,17 +69,26 @@ bool is_cache_entry_name(std::u16string_view name) {
     return false;
 }
 
-ImageCache ImageCache::open() {
-    ImageCache cache;
+std::optional<std::u16string> cache_folder_path() {
     std::array<char16_t, os::TEMP_PATH_UNITS> home{};
     const u32 units = os::cache_home(home);
     // 0 is a failure; an answer of the buffer's size or more is the size a longer path needs,
     // and the buffer then holds no path.
     if (units == 0 || units >= home.size()) {
-        return cache;
+        return std::nullopt;
     }
     std::u16string path(home.data(), units);
     path.append(CACHE_FOLDER_NAME);
+    return path;
+}
+
+ImageCache ImageCache::open() {
+    ImageCache cache;
+    const std::optional<std::u16string> folder_path = cache_folder_path();
+    if (!folder_path) {
+        return cache;
+    }
+    const std::u16string& path = *folder_path;
     // The folder may exist already; one that cannot be made simply does not open below.
     (void)os::create_directory(path.c_str());
     // Without delete sharing: while the cache holds the folder, nobody renames it away and puts

@@ -35,6 +35,10 @@ inline constexpr std::u16string_view CACHE_FOLDER_NAME = u"orvelo-installer";
 // "." and decimal digits and ".part" (the temporary name it is written under).
 [[nodiscard]] bool is_cache_entry_name(std::u16string_view name);
 
+// The cache folder's path under the system's cache home (os::cache_home), or nothing when the
+// system has none.
+[[nodiscard]] std::optional<std::u16string> cache_folder_path();
+
 class ImageCache {
   public:
     // The cache folder under the system's cache home (os::cache_home), made when missing and

@@ -202,6 +202,13 @@ std::optional<std::string> drive_file_in_use(const fs::path& root, const PathDri
     return std::nullopt;
 }
 
+// What the machine shows of whoever holds the drive file, or the kernel's bare word that
+// someone does.
+std::string holder_of_file(const fs::path& root, const PathDrive& picked) {
+    return file_in_use(root, picked.real_path, picked.identity.device, picked.identity.inode)
+        .value_or(format(msg::IN_USE_LINUX, picked.real_path));
+}
+
 // Claims a drive file for the job: open for writing, locked against every other job (flock,
 // which each job takes the same way), and free of other writers. A write lease is granted only
 // while no other descriptor in the system has the file open for writing (a loop device
@@ -213,8 +220,7 @@ Result<Descriptor> claim_drive_file(const fs::path& root, const PathDrive& picke
     if (!claim.valid()) {
         const int error = errno;
         if (error == ETXTBSY || error == EBUSY) {
-            return fail(file_in_use(root, path, picked.identity.device, picked.identity.inode)
-                            .value_or(format(msg::IN_USE_LINUX, path)));
+            return fail(holder_of_file(root, picked));
         }
         if (error == EROFS) {
             return fail(format(msg::READ_ONLY_LINUX, path));
@@ -237,8 +243,7 @@ Result<Descriptor> claim_drive_file(const fs::path& root, const PathDrive& picke
     if (fcntl(claim.get(), F_SETLEASE, F_WRLCK) == 0) {
         (void)fcntl(claim.get(), F_SETLEASE, F_UNLCK);
     } else if (errno == EAGAIN || errno == EBUSY) {
-        return fail(file_in_use(root, path, picked.identity.device, picked.identity.inode)
-                        .value_or(format(msg::IN_USE_LINUX, path)));
+        return fail(holder_of_file(root, picked));
     }
     return claim;
 }
@@ -332,8 +337,11 @@ Result<PathDrive> drive_from_path(const std::string& path, bool any_disk, const 
     if (!reader.valid() || !identity_of(reader.get(), root, picked.identity)) {
         return fail(format(msg::CANT_BE_READ, picked.real_path));
     }
+    // The claim opened the file for writing, which the kernel refuses on a swap file; what
+    // only reads it (a read-only loop device, a mount from the file) the numbers find.
     if (picked.is_file) {
-        if (const auto in_use = drive_file_in_use(root, picked)) {
+        if (const auto in_use = file_in_use(root, picked.real_path, picked.identity.device,
+                                            picked.identity.inode)) {
             return fail(*in_use);
         }
     }

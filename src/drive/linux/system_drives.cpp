@@ -71,6 +71,12 @@ std::optional<fs::path> device_folder(const fs::path& root, const std::string& n
     return resolved_path(root / "sys/dev/block" / number);
 }
 
+// The device's folder in sysfs for its major and minor numbers.
+std::optional<fs::path> device_folder(const fs::path& root, unsigned device_major,
+                                      unsigned device_minor) {
+    return device_folder(root, std::to_string(device_major) + ":" + std::to_string(device_minor));
+}
+
 // The device number in a sysfs folder's "dev" attribute ("8:16").
 std::optional<dev_t> number_of(const fs::path& folder) {
     const std::string text = attribute(folder / "dev");
@@ -257,6 +263,27 @@ bool is_under(const std::string& path, const std::string& folder) {
            (path.starts_with(folder) && path.size() > folder.size() && path[folder.size()] == '/');
 }
 
+// An active swap area as /proc/swaps names it: a header line, then "FILENAME TYPE SIZE USED
+// PRIORITY".
+struct Swap {
+    std::string name;
+    std::string type;  // "partition" or "file"
+};
+
+std::vector<Swap> swaps(const fs::path& root) {
+    std::vector<Swap> found;
+    std::istringstream in(read_file_text(root / "proc/swaps"));
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        const std::vector<std::string> fields = fields_of(line);
+        if (fields.size() >= 2) {
+            found.push_back(Swap{fields[0], fields[1]});
+        }
+    }
+    return found;
+}
+
 bool is_system_point(std::string_view point) {
     return point == "/" || point == "/boot" || point == "/boot/efi" || point == "/usr";
 }
@@ -312,21 +339,14 @@ std::set<std::string> system_disk_names(const fs::path& root) {
             add_disks_beneath(*folder, names, 0);
         }
     }
-    // /proc/swaps: a header line, then "FILENAME TYPE SIZE USED PRIORITY". A swap file is on
-    // the disk of the file system that holds it: the mount with the longest matching point.
-    std::istringstream in(read_file_text(root / "proc/swaps"));
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        const std::vector<std::string> fields = fields_of(line);
-        if (fields.size() < 2) {
-            continue;
-        }
+    // A swap file is on the disk of the file system that holds it: the mount with the longest
+    // matching point.
+    for (const Swap& swap : swaps(root)) {
         std::optional<fs::path> folder;
-        if (fields[1] == "file") {
+        if (swap.type == "file") {
             const Mount* holder = nullptr;
             for (const Mount& mount : all) {
-                if (is_under(fields[0], mount.point) &&
+                if (is_under(swap.name, mount.point) &&
                     (holder == nullptr || mount.point.size() >= holder->point.size())) {
                     holder = &mount;
                 }
@@ -335,7 +355,7 @@ std::set<std::string> system_disk_names(const fs::path& root) {
                 folder = folder_of_mount(root, *holder);
             }
         } else {
-            folder = folder_of_node(root, fields[0]);
+            folder = folder_of_node(root, swap.name);
         }
         if (folder) {
             add_disks_beneath(*folder, names, 0);
@@ -367,25 +387,21 @@ std::vector<SystemDisk> system_disks(const fs::path& root) {
 }
 
 std::string block_device_label(const fs::path& root, unsigned device_major, unsigned device_minor) {
-    const auto folder =
-        device_folder(root, std::to_string(device_major) + ":" + std::to_string(device_minor));
+    const auto folder = device_folder(root, device_major, device_minor);
     return folder ? label_in(*folder) : std::string();
 }
 
 std::string block_device_bus(const fs::path& root, unsigned device_major, unsigned device_minor) {
-    const auto folder =
-        device_folder(root, std::to_string(device_major) + ":" + std::to_string(device_minor));
+    const auto folder = device_folder(root, device_major, device_minor);
     return folder ? describe(*folder, folder->filename().string()).bus : std::string();
 }
 
 Status check_block_device(const fs::path& root, const std::string& path, unsigned device_major,
                           unsigned device_minor, bool any_disk, std::vector<Descriptor>* claims) {
-    const auto folder =
-        device_folder(root, std::to_string(device_major) + ":" + std::to_string(device_minor));
+    const auto folder = device_folder(root, device_major, device_minor);
     if (!folder) {
         // Unknown to sysfs: only its own number can tie it to the system's mounts.
-        const std::string number =
-            std::to_string(device_major) + ":" + std::to_string(device_minor);
+        const std::string number = number_text(makedev(device_major, device_minor));
         for (const Mount& mount : mounts(root)) {
             if (mount.number == number && is_system_point(mount.point)) {
                 return fail(format(msg::HOLDS_SYSTEM, path));
@@ -656,21 +672,6 @@ std::optional<fs::path> folder_of_swap(const fs::path& root, const std::string& 
     return folder_of_node(root, name);
 }
 
-// The names in /proc/swaps of the active swap areas.
-std::vector<std::string> swap_names(const fs::path& root) {
-    std::vector<std::string> names;
-    std::istringstream swaps(read_file_text(root / "proc/swaps"));
-    std::string line;
-    std::getline(swaps, line);
-    while (std::getline(swaps, line)) {
-        const std::vector<std::string> fields = fields_of(line);
-        if (!fields.empty()) {
-            names.push_back(fields[0]);
-        }
-    }
-    return names;
-}
-
 // Whether a device beneath the target that the kernel says is held is held only by the devices
 // of the tree above it, as device-mapper and md hold what they are built on.
 bool held_by_tree(const fs::path& device, const DeviceTree& tree) {
@@ -713,7 +714,8 @@ Status check_device_tree(const fs::path& root, const fs::path& folder, const std
 
     // An active swap area on the tree is named as such, though it also counts among the
     // system's disks; so is a swap file that a loop device on the tree reads.
-    for (const std::string& name : swap_names(root)) {
+    for (const Swap& swap : swaps(root)) {
+        const std::string& name = swap.name;
         const auto device = folder_of_swap(root, name);
         if (device && std::find(all.begin(), all.end(), *device) != all.end()) {
             return fail(format(msg::IN_USE_SWAP, path, node_of(*device)));
@@ -785,8 +787,8 @@ std::optional<std::string> file_in_use(const fs::path& root, const std::string& 
         const auto file = regular_file_at(root, name);
         return file && file->first == device && file->second == inode;
     };
-    for (const std::string& name : swap_names(root)) {
-        if (is_this_file(name)) {
+    for (const Swap& swap : swaps(root)) {
+        if (is_this_file(swap.name)) {
             return format(msg::IN_USE_SWAP, path, path);
         }
     }
